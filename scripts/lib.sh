@@ -1,0 +1,35 @@
+# Shared by the start and test scripts: installing what is missing from
+# Debian's packages, and configuring and building a tree.
+
+# Root runs apt-get itself; anyone else goes through sudo.
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# Installs the named packages that are not installed yet; asks the package
+# archive nothing when all are there.
+ensure_packages() {
+    local missing=()
+    local pkg
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    if [ -z "${DBF_APT_UPDATED:-}" ]; then
+        as_root apt-get update -qq
+        export DBF_APT_UPDATED=1
+    fi
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# What every build of the core needs.
+CORE_PACKAGES=(ca-certificates cmake ninja-build g++ make googletest libgtest-dev libgmock-dev)
+
+# configure_and_build BUILD_DIR [cmake options...]
+configure_and_build() {
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+    cmake --build "$dir" --parallel "$(nproc)"
+}

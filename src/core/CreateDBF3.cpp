@@ -1,0 +1,138 @@
+#include "CreateDBF3.h"
+
+#include "NotifyUser.h"
+
+#include <algorithm>
+#include <type_traits>
+
+namespace {
+
+const char* const kMsgNameWhileOpen = "TableName: Это свойство нельзя изменять, если файл открыт";
+const char* const kMsgBadFileType = "TableName: Недопустимый тип файла";
+const char* const kMsgNotFound = "Open: Не найден файл ";
+const char* const kMsgReadHeader = "ReadHeader: Ошибка чтения заголовка файла";
+const char* const kMsgReadRecord = "ReadRecord: Ошибка чтения записи";
+
+std::string InUseMessage(const std::string& tableName)
+{
+    return "Файл " + TExclusiveFile::BaseName(tableName) +
+           " невозможно открыть в монопольном\nрежиме, т.к. он уже используется другой программой";
+}
+
+// ".DBF" in any case of its letters: the extension after the last dot.
+bool HasDbfExtension(const std::string& name)
+{
+    static constexpr std::string_view kExtension = ".DBF";
+    if (name.size() < kExtension.size()) return false;
+    const auto tail = std::string_view(name).substr(name.size() - kExtension.size());
+    return std::equal(tail.begin(), tail.end(), kExtension.begin(), [](char c, char upper) {
+        return (c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c) == upper;
+    });
+}
+
+template <typename T>
+std::span<TByte> BytesOf(T* first, std::size_t count)
+{
+    static_assert(std::is_trivially_copyable_v<T> && alignof(T) == 1);
+    return {reinterpret_cast<TByte*>(first), sizeof(T) * count};
+}
+
+}  // namespace
+
+std::size_t FieldNameLength(const TDBFFieldDescriptor& field)
+{
+    const auto& name = field.FieldName;
+    return static_cast<std::size_t>(std::find(name.begin(), name.end(), TByte{0}) - name.begin());
+}
+
+bool IsEmptyDescriptor(const TDBFFieldDescriptor& field)
+{
+    return FieldNameLength(field) == 0 || field.FieldLength == 0;
+}
+
+TDBF::TDBF()
+    : FRecordBuffer{}, FActive(false), FHeaderRead(false), FRecNo(0), FRecordCount(0), FFieldCount(0),
+      FHeader{}, FFields{}
+{
+}
+
+std::span<const TByte> TDBF::HeaderImage() const
+{
+    // The header and the descriptors are one run in memory, as in the file.
+    static_assert(std::is_standard_layout_v<TDBF>);
+    static_assert(offsetof(TDBF, FFields) == offsetof(TDBF, FHeader) + sizeof(TDBFHeader));
+    const auto* run = reinterpret_cast<const TByte*>(this) + offsetof(TDBF, FHeader);
+    return {run, sizeof(TDBFHeader) + sizeof(TDBFFieldDescriptor) * FFieldCount};
+}
+
+void TDBF::SetTableName(const std::string& name)
+{
+    if (FActive) {
+        NotifyUser(kMsgNameWhileOpen);
+        return;
+    }
+    if (!HasDbfExtension(name)) {
+        NotifyUser(kMsgBadFileType);
+        return;
+    }
+    FTableName = name;
+}
+
+void TDBF::Open()
+{
+    if (FActive) return;
+    if (!TExclusiveFile::Exists(FTableName)) {
+        NotifyUser(kMsgNotFound + FTableName);
+        return;
+    }
+    if (!FStream.Open(FTableName)) {
+        NotifyUser(InUseMessage(FTableName));
+        return;
+    }
+    FActive = true;
+    ReadHeader();
+    // The first record is read even after a short header, as long as the
+    // record count was read.
+    if (FRecordCount > 0) {
+        FRecNo = 1;
+        ReadRecord();
+    }
+}
+
+void TDBF::ReadHeader()
+{
+    FHeaderRead = false;
+    if (!FStream.ReadAt(0, BytesOf(&FHeader, 1))) {
+        NotifyUser(kMsgReadHeader);
+        return;
+    }
+    FFieldCount = DescriptorCount(GetLE16(FHeader.HeaderLength));
+    FRecordCount = static_cast<std::int32_t>(GetLE32(FHeader.RecordCount));
+    // More descriptors than the table can hold is refused like a short header.
+    if (FFieldCount > kMaxFields || !FStream.ReadAt(sizeof(TDBFHeader), BytesOf(FFields.data(), FFieldCount))) {
+        NotifyUser(kMsgReadHeader);
+        return;
+    }
+    // Empty descriptors are only counted off, not moved. The descriptors end at
+    // the terminator: the chunk that begins with it and all after it are the
+    // header's tail, never rewritten as descriptors.
+    const std::size_t chunks = FFieldCount;
+    bool pastTerminator = false;
+    for (std::size_t i = 0; i < chunks; ++i) {
+        pastTerminator = pastTerminator || FFields[i].FieldName[0] == kHeaderTerminator;
+        if (pastTerminator || IsEmptyDescriptor(FFields[i])) --FFieldCount;
+    }
+    FRecNo = FRecordCount > 0 ? 1 : 0;
+    FHeaderRead = true;
+}
+
+void TDBF::ReadRecord()
+{
+    const std::int32_t position =
+        RecordPosition(GetLE16(FHeader.HeaderLength), GetLE16(FHeader.RecordLength), FRecNo);
+    // A record longer than the buffer is read as far as the buffer goes.
+    const std::size_t size = std::min<std::size_t>(GetLE16(FHeader.RecordLength), kRecordBufferSize);
+    if (position < 0 || !FStream.ReadAt(static_cast<std::uint64_t>(position), std::span(FRecordBuffer).first(size))) {
+        NotifyUser(kMsgReadRecord);
+    }
+}

@@ -1,0 +1,145 @@
+// A dBase III table file: the header and field descriptor images, and the
+// table object that opens a table exclusively and reads them.
+#pragma once
+
+#include "ExclusiveFile.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+using TByte = std::uint8_t;
+
+// Little-endian numbers inside the byte images, whatever the host's order.
+inline std::uint16_t GetLE16(const std::array<TByte, 2>& b)
+{
+    return static_cast<std::uint16_t>(b[0] | (b[1] << 8));
+}
+inline std::uint32_t GetLE32(const std::array<TByte, 4>& b)
+{
+    return static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
+           (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+}
+inline void PutLE16(std::array<TByte, 2>& b, std::uint16_t v)
+{
+    b[0] = static_cast<TByte>(v);
+    b[1] = static_cast<TByte>(v >> 8);
+}
+inline void PutLE32(std::array<TByte, 4>& b, std::uint32_t v)
+{
+    for (std::size_t i = 0; i < 4; ++i) b[i] = static_cast<TByte>(v >> (8 * i));
+}
+
+// The 32-byte file header, byte for byte as it stands at offset 0.
+struct TDBFHeader {
+    TByte Version;
+    std::array<TByte, 3> LastUpdate;          // year - 1900 (low 8 bits), month, day
+    std::array<TByte, 4> RecordCount;
+    std::array<TByte, 2> HeaderLength;        // offset of the first record
+    std::array<TByte, 2> RecordLength;
+    std::array<TByte, 2> Reserved1;
+    TByte IncompleteTransaction;
+    TByte EncryptionFlag;
+    std::array<TByte, 12> MultiUserReserved;
+    TByte MdxFlag;                            // nonzero: an index is attached
+    TByte LanguageDriver;                     // the code page byte
+    std::array<TByte, 2> Reserved2;
+};
+
+// One 32-byte field descriptor, byte for byte as it stands in the header.
+struct TDBFFieldDescriptor {
+    std::array<TByte, 11> FieldName;          // ended by the first 0 byte, if any
+    TByte FieldType;
+    std::array<TByte, 4> Displacement;        // the field's offset inside a record
+    TByte FieldLength;
+    TByte DecimalCount;
+    std::array<TByte, 14> FieldReserved;
+};
+
+static_assert(sizeof(TDBFHeader) == 32 && alignof(TDBFHeader) == 1);
+static_assert(sizeof(TDBFFieldDescriptor) == 32 && alignof(TDBFFieldDescriptor) == 1);
+static_assert(offsetof(TDBFHeader, RecordCount) == 4 && offsetof(TDBFHeader, MdxFlag) == 28 &&
+              offsetof(TDBFHeader, Reserved2) == 30);
+static_assert(offsetof(TDBFFieldDescriptor, FieldType) == 11 &&
+              offsetof(TDBFFieldDescriptor, FieldLength) == 16 &&
+              offsetof(TDBFFieldDescriptor, FieldReserved) == 18);
+
+inline constexpr std::size_t kMaxFields = 101;
+inline constexpr std::size_t kRecordBufferSize = 4000;
+inline constexpr TByte kHeaderTerminator = 13;
+
+// Descriptor chunks a header announces: (HeaderLength div 32) - 1, modulo 256.
+inline TByte DescriptorCount(std::uint16_t headerLength)
+{
+    return static_cast<TByte>(headerLength / 32 - 1);
+}
+
+// Where record number recNo (counted from 1) begins, in 32-bit arithmetic.
+inline std::int32_t RecordPosition(std::uint16_t headerLength, std::uint16_t recordLength, std::int32_t recNo)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(headerLength) +
+                                     static_cast<std::uint32_t>(recNo - 1) * recordLength);
+}
+
+// The year byte of LastUpdate: (year - 1900) modulo 256.
+inline TByte StoredYear(int year)
+{
+    return static_cast<TByte>(year - 1900);
+}
+
+// The length of a field name: the bytes before the first 0, at most 11.
+std::size_t FieldNameLength(const TDBFFieldDescriptor& field);
+
+// A descriptor is empty when its name is empty or its width is 0.
+bool IsEmptyDescriptor(const TDBFFieldDescriptor& field);
+
+// One table file. Every failure is told through NotifyUser where it happens;
+// the owner learns the outcome of Open from Active() and HeaderRead().
+// The owner closes Stream() when done; a table released with its file still
+// open closes it.
+class TDBF {
+public:
+    TDBF();
+    TDBF(const TDBF&) = delete;
+    TDBF& operator=(const TDBF&) = delete;
+
+    [[nodiscard]] const std::string& TableName() const { return FTableName; }
+    void SetTableName(const std::string& name);
+
+    void Open();
+    void ReadHeader();
+    void ReadRecord();
+
+    [[nodiscard]] bool Active() const { return FActive; }
+    // True once the header and every announced descriptor were read in full.
+    [[nodiscard]] bool HeaderRead() const { return FHeaderRead; }
+    [[nodiscard]] std::int32_t RecNo() const { return FRecNo; }
+    [[nodiscard]] std::int32_t RecordCount() const { return FRecordCount; }
+    [[nodiscard]] TByte FieldCount() const { return FFieldCount; }
+
+    TDBFHeader& Header() { return FHeader; }
+    [[nodiscard]] const TDBFHeader& Header() const { return FHeader; }
+    // All descriptor slots; the first FieldCount() are the ones in use.
+    std::span<TDBFFieldDescriptor, kMaxFields> Fields() { return FFields; }
+    [[nodiscard]] std::span<const TDBFFieldDescriptor, kMaxFields> Fields() const { return FFields; }
+    // The header and the first FieldCount() descriptors as one run of bytes,
+    // the same run as at the start of the file.
+    [[nodiscard]] std::span<const TByte> HeaderImage() const;
+
+    [[nodiscard]] std::span<const TByte, kRecordBufferSize> RecordBuffer() const { return FRecordBuffer; }
+    TExclusiveFile& Stream() { return FStream; }
+
+private:
+    std::array<TByte, kRecordBufferSize> FRecordBuffer;
+    std::string FTableName;
+    bool FActive;
+    bool FHeaderRead;
+    std::int32_t FRecNo;
+    std::int32_t FRecordCount;
+    TByte FFieldCount;
+    TDBFHeader FHeader;
+    std::array<TDBFFieldDescriptor, kMaxFields> FFields;  // directly after FHeader
+    TExclusiveFile FStream;
+};

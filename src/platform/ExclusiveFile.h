@@ -1,0 +1,60 @@
+// The table file held exclusively: the one place that knows the platform.
+//
+// A table is opened for reading and writing with no sharing, so that the open
+// fails while any other program has the file open and no other program gets in
+// while the table is held. Reads and writes are positional and exact: moving
+// fewer bytes than asked for is a failure.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+// Faults the operating system cannot be made to produce on demand (a short
+// write, a failing flush), injected by tests and counted by the benchmark.
+enum class TFileOp { Read, Write, Flush };
+enum class TFileFault { None, Fail, Short };
+using TFileFaultHook = std::function<TFileFault(TFileOp op, std::uint64_t position, std::size_t size)>;
+
+// Installs the hook called before every read, write and flush; returns the
+// previous one. An empty hook injects nothing.
+TFileFaultHook SetFileFaultHook(TFileFaultHook hook);
+
+class TExclusiveFile {
+public:
+    TExclusiveFile() = default;
+    TExclusiveFile(const TExclusiveFile&) = delete;
+    TExclusiveFile& operator=(const TExclusiveFile&) = delete;
+    ~TExclusiveFile();  // closes a file still open
+
+    // True when the name names an existing regular file (following links);
+    // directories, devices, pipes and sockets do not count.
+    static bool Exists(const std::string& name);
+
+    // The name without its directory, as this platform separates directories.
+    static std::string BaseName(const std::string& name);
+
+    // Opens an existing file for reading and writing with no sharing. False
+    // when the file is in use, is not a regular file, or cannot be opened.
+    bool Open(const std::string& name);
+
+    [[nodiscard]] bool IsOpen() const;
+
+    // Exactly buffer.size() bytes at the absolute position, or false.
+    bool ReadAt(std::uint64_t position, std::span<std::uint8_t> buffer);
+    bool WriteAt(std::uint64_t position, std::span<const std::uint8_t> data);
+
+    // Pushes what was written to the disk; false when that fails.
+    bool Flush();
+
+    void Close();
+
+private:
+#ifdef _WIN32
+    void* FHandle = nullptr;
+#else
+    int FDescriptor = -1;
+#endif
+};

@@ -1,0 +1,101 @@
+#include "TestSupport.h"
+
+#include <random>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+std::uint16_t TTableSpec::ComputedHeaderLength() const
+{
+    return static_cast<std::uint16_t>(32 + 32 * fields.size() + 1 + tail.size());
+}
+
+std::uint16_t TTableSpec::ComputedRecordLength() const
+{
+    unsigned length = 1;
+    for (const auto& f : fields) length += f.length;
+    return static_cast<std::uint16_t>(length);
+}
+
+TBytes TTableSpec::Build() const
+{
+    const std::uint16_t hl = headerLength ? headerLength : ComputedHeaderLength();
+    const std::uint16_t rl = recordLength ? recordLength : ComputedRecordLength();
+    TBytes out(32, junk);
+    out[0] = version;
+    out[1] = lastUpdate[0];
+    out[2] = lastUpdate[1];
+    out[3] = lastUpdate[2];
+    for (int i = 0; i < 4; ++i) out[4 + i] = static_cast<std::uint8_t>(recordCount >> (8 * i));
+    out[8] = static_cast<std::uint8_t>(hl);
+    out[9] = static_cast<std::uint8_t>(hl >> 8);
+    out[10] = static_cast<std::uint8_t>(rl);
+    out[11] = static_cast<std::uint8_t>(rl >> 8);
+    out[28] = mdxFlag;
+    out[29] = languageDriver;
+    for (const auto& f : fields) {
+        TBytes d(32, f.reservedFill);
+        std::fill(d.begin(), d.begin() + 11, 0);
+        for (std::size_t i = 0; i < f.name.size() && i < 11; ++i) d[i] = static_cast<std::uint8_t>(f.name[i]);
+        d[11] = static_cast<std::uint8_t>(f.type);
+        for (int i = 0; i < 4; ++i) d[12 + i] = static_cast<std::uint8_t>(f.displacement >> (8 * i));
+        d[16] = f.length;
+        d[17] = f.decimals;
+        out.insert(out.end(), d.begin(), d.end());
+    }
+    out.push_back(kHeaderTerminator);
+    out.insert(out.end(), tail.begin(), tail.end());
+    out.resize(std::max<std::size_t>(out.size(), hl), 0);
+    const std::size_t records = actualRecords == SIZE_MAX ? recordCount : actualRecords;
+    for (std::size_t r = 0; r < records; ++r) {
+        out.push_back(' ');
+        for (std::size_t i = 1; i < rl; ++i) out.push_back(static_cast<std::uint8_t>('A' + (r + i) % 26));
+    }
+    out.push_back(0x1A);
+    return out;
+}
+
+TBytes ReadAll(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path.string());
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void WriteAll(const std::filesystem::path& path, const TBytes& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+TScratchDir::TScratchDir()
+{
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        FPath = std::filesystem::temp_directory_path() / ("dbftest-" + std::to_string(random()));
+        if (std::filesystem::create_directory(FPath)) return;
+    }
+    throw std::runtime_error("cannot make a scratch folder");
+}
+
+TScratchDir::~TScratchDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(FPath, ignored);
+}
+
+TMessageRecorder::TMessageRecorder()
+    : FPrevious(SetNotifyUserHandler([this](const std::string& text) { messages.push_back(text); }))
+{
+}
+
+TMessageRecorder::~TMessageRecorder()
+{
+    SetNotifyUserHandler(std::move(FPrevious));
+}
+
+std::string InUseMessage(const std::string& baseName)
+{
+    return "Файл " + baseName + " невозможно открыть в монопольном\nрежиме, т.к. он уже используется другой программой";
+}

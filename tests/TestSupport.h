@@ -1,0 +1,81 @@
+// Shared helpers for the core tests: table images built byte by byte, a
+// scratch folder, and a recorder for what the user is told.
+#pragma once
+
+#include "CreateDBF3.h"
+#include "NotifyUser.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+using TBytes = std::vector<std::uint8_t>;
+
+struct TFieldSpec {
+    std::string name;  // up to 11 bytes, stored as given (padding and all)
+    char type = 'C';
+    std::uint8_t length = 10;
+    std::uint8_t decimals = 0;
+    std::uint32_t displacement = 0;
+    std::uint8_t reservedFill = 0;  // fills bytes 18..31
+};
+
+// A dBase III table image: header, descriptors, terminator, optional tail
+// after the terminator, then records of filler bytes.
+struct TTableSpec {
+    std::uint8_t version = 0x03;
+    std::uint8_t lastUpdate[3] = {124, 1, 15};
+    std::vector<TFieldSpec> fields;
+    std::uint32_t recordCount = 0;
+    // 0: computed from the fields. Otherwise written as given.
+    std::uint16_t headerLength = 0;
+    std::uint16_t recordLength = 0;
+    std::uint8_t mdxFlag = 1;
+    std::uint8_t languageDriver = 0x65;
+    std::uint8_t junk = 0xAB;  // fills the reserved header bytes 12..27 and 30..31
+    TBytes tail;               // bytes after the terminator, part of the header
+    std::size_t actualRecords = SIZE_MAX;  // records actually stored; default recordCount
+
+    [[nodiscard]] TBytes Build() const;
+    [[nodiscard]] std::uint16_t ComputedHeaderLength() const;
+    [[nodiscard]] std::uint16_t ComputedRecordLength() const;
+};
+
+TBytes ReadAll(const std::filesystem::path& path);
+void WriteAll(const std::filesystem::path& path, const TBytes& bytes);
+
+// A fresh folder, removed with everything in it afterwards.
+class TScratchDir {
+public:
+    TScratchDir();
+    ~TScratchDir();
+    TScratchDir(const TScratchDir&) = delete;
+    TScratchDir& operator=(const TScratchDir&) = delete;
+    [[nodiscard]] const std::filesystem::path& Path() const { return FPath; }
+    [[nodiscard]] std::string File(const std::string& name) const { return (FPath / name).string(); }
+
+private:
+    std::filesystem::path FPath;
+};
+
+// Records every text given to NotifyUser while it lives.
+class TMessageRecorder {
+public:
+    TMessageRecorder();
+    ~TMessageRecorder();
+    TMessageRecorder(const TMessageRecorder&) = delete;
+    TMessageRecorder& operator=(const TMessageRecorder&) = delete;
+    std::vector<std::string> messages;
+
+private:
+    NotifyUserHandler FPrevious;
+};
+
+// The exact messages of the table and the correction.
+std::string InUseMessage(const std::string& baseName);
+inline const std::string kBadTypeMsg = "TableName: Недопустимый тип файла";
+inline const std::string kNotFoundMsg = "Open: Не найден файл ";
+inline const std::string kReadHeaderMsg = "ReadHeader: Ошибка чтения заголовка файла";
+inline const std::string kReadRecordMsg = "ReadRecord: Ошибка чтения записи";
+inline const std::string kFoxProMsg = "ProcessFile: Таблицы Visual FoxPro не обрабатываются";
