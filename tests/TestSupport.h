@@ -79,3 +79,27 @@ inline const std::string kNotFoundMsg = "Open: Не найден файл ";
 inline const std::string kReadHeaderMsg = "ReadHeader: Ошибка чтения заголовка файла";
 inline const std::string kReadRecordMsg = "ReadRecord: Ошибка чтения записи";
 inline const std::string kFoxProMsg = "ProcessFile: Таблицы Visual FoxPro не обрабатываются";
+
+// How another process keeps a table: open for reading or writing, mapped, or
+// locked the way other xBase programs lock (flock, an OFD write lock).
+enum class THoldMode { Read, Write, Map, Flock, OfdLock };
+
+// Another process that holds the file as asked until this object is gone.
+class THoldingProcess {
+public:
+    THoldingProcess(const std::string& path, THoldMode mode);
+    ~THoldingProcess();
+    THoldingProcess(const THoldingProcess&) = delete;
+    THoldingProcess& operator=(const THoldingProcess&) = delete;
+    // True once the other process holds the file.
+    [[nodiscard]] bool Holding() const { return FHolding; }
+
+private:
+    bool FHolding = false;
+#ifdef _WIN32
+    void* FProcess = nullptr;
+#else
+    int FPid = -1;
+    int FRelease = -1;  // the other process lets go when this pipe closes
+#endif
+};
