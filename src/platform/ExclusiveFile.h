@@ -13,13 +13,14 @@
 #include <string>
 
 // Faults the operating system cannot be made to produce on demand (a short
-// write, a failing flush), injected by tests and counted by the benchmark.
-enum class TFileOp { Read, Write, Flush };
+// write, a failing flush, a file replaced between its existence test and its
+// open), injected by tests and counted by the benchmark.
+enum class TFileOp { Read, Write, Flush, Open };
 enum class TFileFault { None, Fail, Short };
 using TFileFaultHook = std::function<TFileFault(TFileOp op, std::uint64_t position, std::size_t size)>;
 
-// Installs the hook called before every read, write and flush; returns the
-// previous one. An empty hook injects nothing.
+// Installs the hook called before every open, read, write and flush; returns
+// the previous one. An empty hook injects nothing.
 TFileFaultHook SetFileFaultHook(TFileFaultHook hook);
 
 class TExclusiveFile {

@@ -128,6 +128,7 @@ std::string TExclusiveFile::BaseName(const std::string& name)
 bool TExclusiveFile::Open(const std::string& name)
 {
     Close();
+    if (InjectedFault(TFileOp::Open, 0, 0) != TFileFault::None) return false;
     // Non-blocking, so that a file leased by another program fails at once
     // instead of waiting for that program.
     const int fd = open(name.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);

@@ -1,0 +1,89 @@
+// libFuzzer target: any bytes as a table file, corrected with choices and file
+// faults taken from the input's first four bytes, then judged by the same
+// invariants as the hostile-table tests. A broken invariant aborts the run.
+//
+// Input layout:
+//   byte 0  offset mode: 0 clear, 1 set, 2 leave, 3 a value outside them
+//   byte 1  code page choice: 0, 1, 2, 3 leave, 4 a value outside them
+//   byte 2  bit 0 remove the index flag; bit 1 insert the date;
+//           bits 2-3 write fault (1 fail, 2 short); bit 4 flush fault;
+//           bits 5-7 which read fails (1 header, 2 the next, 3 the third)
+//   byte 3  the date: year 1850 + b, month 1 + b mod 12, day 1 + b mod 28
+//   rest    the table file
+#include "Invariants.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+std::string& TablePath()
+{
+    static std::string path;
+    return path;
+}
+
+// The file is written with plain POSIX calls and closed at once, so that the
+// correction finds nobody else holding it.
+void WriteTable(const std::uint8_t* data, std::size_t size)
+{
+    const int fd = open(TablePath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        std::perror(TablePath().c_str());
+        std::abort();
+    }
+    while (size > 0) {
+        const ssize_t put = write(fd, data, size);
+        if (put <= 0) {
+            std::perror(TablePath().c_str());
+            std::abort();
+        }
+        data += put;
+        size -= static_cast<std::size_t>(put);
+    }
+    close(fd);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    // A folder in memory keeps the flush after every write cheap.
+    const char* folder = std::getenv("DBF_FUZZ_DIR");
+    if (folder == nullptr) folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    TablePath() = std::string(folder) + "/dbf-fuzz-" + std::to_string(getpid()) + ".dbf";
+    std::atexit([] { unlink(TablePath().c_str()); });
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size < 4) return -1;
+    hostile::TChoices choices;
+    choices.offsetMode = data[0] % 4 == 3 ? -1 : data[0] % 4;
+    choices.codePageChoice = data[1] % 5 == 4 ? 9 : data[1] % 5;
+    choices.removeIndexFlag = (data[2] & 1U) != 0;
+    choices.insertDate = (data[2] & 2U) != 0;
+    choices.date = std::chrono::year_month_day{std::chrono::year{1850 + data[3]},
+                                               std::chrono::month{1U + data[3] % 12U},
+                                               std::chrono::day{1U + data[3] % 28U}};
+    hostile::TFaultPlan faults;
+    const unsigned writeFault = (data[2] >> 2) & 3U;
+    faults.write = writeFault == 1 ? TFileFault::Fail : writeFault == 2 ? TFileFault::Short : TFileFault::None;
+    faults.failFlush = (data[2] & 0x10U) != 0;
+    const unsigned failRead = data[2] >> 5;
+    faults.failRead = failRead >= 1 && failRead <= 3 ? static_cast<int>(failRead) - 1 : -1;
+
+    WriteTable(data + 4, size - 4);
+    const auto broken = hostile::CheckCorrection(TablePath(), choices, faults);
+    if (!broken.empty()) {
+        std::fprintf(stderr, "Broken invariants (%s; %s):\n", hostile::Describe(choices).c_str(),
+                     hostile::Describe(faults).c_str());
+        for (const auto& line : broken) std::fprintf(stderr, "  %s\n", line.c_str());
+        std::abort();
+    }
+    return 0;
+}
