@@ -63,10 +63,26 @@ std::optional<TByte> ChosenCodePage(int codePageChoice)
     }
 }
 
+// The descriptors read before the header's terminator. Each takes its width in
+// every record, whether or not it counts as in use: a name of blanks, emptied
+// by the correction, still names bytes of the record.
+std::span<const TDBFFieldDescriptor> DescriptorsBeforeTerminator(const TDBF& table)
+{
+    const auto read = table.Fields().first(std::min<std::size_t>(
+        DescriptorCount(GetLE16(table.Header().HeaderLength)), kMaxFields));
+    const auto end = std::find_if(read.begin(), read.end(), [](const TDBFFieldDescriptor& field) {
+        return field.FieldName[0] == kHeaderTerminator;
+    });
+    return read.first(static_cast<std::size_t>(end - read.begin()));
+}
+
 void CorrectFields(TDBF& table, int offsetMode)
 {
     const auto fields = table.Fields().first(table.FieldCount());
-    const bool longCharacterFields = HasLongCharacterFields(fields, GetLE16(table.Header().RecordLength));
+    // The layout is judged by all the record's fields, so that a second
+    // correction, after blank names were emptied, judges it the same way.
+    const bool longCharacterFields =
+        HasLongCharacterFields(DescriptorsBeforeTerminator(table), GetLE16(table.Header().RecordLength));
     std::uint32_t displacement = 1;
     for (auto& field : fields) {
         TrimFieldName(field);
