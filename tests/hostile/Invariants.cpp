@@ -64,7 +64,7 @@ std::string Quoted(const std::vector<std::string>& texts)
 
 // The corrected bytes of the header and the first m descriptors, laid over the
 // file's own bytes.
-TBytes Corrected(const TBytes& file, std::size_t m, const TChoices& choices)
+TBytes Corrected(const TBytes& file, std::size_t chunks, std::size_t m, const TChoices& choices)
 {
     TBytes out = file;
     std::fill(out.begin() + 12, out.begin() + 28, 0);
@@ -81,12 +81,13 @@ TBytes Corrected(const TBytes& file, std::size_t m, const TChoices& choices)
     out[30] = out[31] = 0;
 
     // Long character fields (width's high byte in the decimal count) are
-    // recognised only when the plain widths do not add up to the record length
-    // and the long ones do.
+    // recognised only when the plain widths of all the record's fields (every
+    // descriptor before the terminator) do not add up to the record length and
+    // the long ones do.
     const unsigned recordLength = LE16(file, 10);
     unsigned plain = 1;
     unsigned wide = 1;
-    for (std::size_t i = 0; i < m; ++i) {
+    for (std::size_t i = 0; i < chunks && file[32 + 32 * i] != 13; ++i) {
         const std::size_t at = 32 + 32 * i;
         plain += file[at + 16];
         wide += file[at + 16] + ((file[at + 11] == 'C' || file[at + 11] == 'c') ? 256U * file[at + 17] : 0U);
@@ -194,7 +195,7 @@ TExpected Expect(const TBytes& file, const std::string& fileName, const TChoices
     }
     e.inUse = m;
     e.attemptsWrite = true;
-    const TBytes corrected = Corrected(file, m, choices);
+    const TBytes corrected = Corrected(file, chunks, m, choices);
     const std::size_t written = 32 + 32 * m;
 
     if (faults.write == TFileFault::Fail) {
