@@ -1,8 +1,11 @@
 #include "ChildProcess.h"
 
 #include <cstring>
+#include <poll.h>
+#include <csignal>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,11 +49,123 @@ TRun Deserialise(const std::string& data)
 bool DropToNobody()
 {
     if (geteuid() != 0) return true;  // already unprivileged
-    return setgroups(0, nullptr) == 0 && setresgid(NobodyGid(), NobodyGid(), NobodyGid()) == 0 &&
-           setresuid(NobodyUid(), NobodyUid(), NobodyUid()) == 0 && geteuid() == NobodyUid();
+    const bool dropped = setgroups(0, nullptr) == 0 && setresgid(NobodyGid(), NobodyGid(), NobodyGid()) == 0 &&
+                         setresuid(NobodyUid(), NobodyUid(), NobodyUid()) == 0 && geteuid() == NobodyUid();
+    // Changing ids makes a process undumpable, which hides its /proc entries
+    // from its own user; a process the user started normally is dumpable.
+    return dropped && prctl(PR_SET_DUMPABLE, 1) == 0;
+}
+
+bool Readable(int fd, int milliseconds)
+{
+    pollfd wanted{fd, POLLIN, 0};
+    return poll(&wanted, 1, milliseconds) == 1;
+}
+
+void WriteAllOf(int fd, const std::string& data)
+{
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t put = write(fd, data.data() + done, data.size() - done);
+        if (put <= 0) return;
+        done += static_cast<std::size_t>(put);
+    }
+}
+
+std::string ReadToEnd(int fd)
+{
+    std::string data;
+    char buffer[4096];
+    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) data.append(buffer, static_cast<std::size_t>(got));
+    return data;
 }
 
 }  // namespace
+
+TChild::TChild(const std::function<TRun(TChild&)>& body, bool unprivileged)
+{
+    if (pipe(FToChild) != 0 || pipe(FToParent) != 0 || pipe(FResult) != 0) return;
+    FPid = fork();
+    if (FPid == 0) {
+        close(FToChild[1]);
+        close(FToParent[0]);
+        close(FResult[0]);
+        TRun run;
+        if (unprivileged && !DropToNobody()) {
+            run.raised = "the child could not become nobody";
+        } else {
+            run = body(*this);
+        }
+        WriteAllOf(FResult[1], Serialise(run));
+        _exit(0);
+    }
+    close(FToChild[0]);
+    close(FToParent[1]);
+    close(FResult[1]);
+    FToChild[0] = FToParent[1] = FResult[1] = -1;
+}
+
+TChild::~TChild()
+{
+    if (FPid > 0 && !FCollected) {
+        // A child left waiting is not left behind.
+        kill(FPid, SIGKILL);
+        waitpid(FPid, nullptr, 0);
+    }
+    for (int fd : {FToChild[1], FToParent[0], FResult[0]}) {
+        if (fd >= 0) close(fd);
+    }
+}
+
+bool TChild::WaitForSignal(int milliseconds)
+{
+    char byte = 0;
+    return FPid > 0 && Readable(FToParent[0], milliseconds) && read(FToParent[0], &byte, 1) == 1;
+}
+
+void TChild::Go()
+{
+    const char byte = 'g';
+    (void)!write(FToChild[1], &byte, 1);
+}
+
+bool TChild::FinishedWithin(int milliseconds)
+{
+    return FPid > 0 && Readable(FResult[0], milliseconds);
+}
+
+TRun TChild::Result()
+{
+    TRun run;
+    if (FPid <= 0) {
+        run.raised = "no child process";
+        return run;
+    }
+    if (!FinishedWithin(30000)) {
+        run.raised = "the child process did not finish";
+        return run;
+    }
+    run = Deserialise(ReadToEnd(FResult[0]));
+    int status = 0;
+    waitpid(FPid, &status, 0);
+    FCollected = true;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        run.raised = "the child process failed (status " + std::to_string(status) + ")";
+    }
+    return run;
+}
+
+void TChild::Signal()
+{
+    const char byte = 's';
+    (void)!write(FToParent[1], &byte, 1);
+}
+
+bool TChild::WaitForGo(int milliseconds)
+{
+    char byte = 0;
+    return Readable(FToChild[0], milliseconds) && read(FToChild[0], &byte, 1) == 1;
+}
 
 unsigned NobodyUid()
 {

@@ -14,6 +14,34 @@ namespace hostile {
 // A child that dies or cannot drop its privileges comes back with raised set.
 TRun RunInChild(const std::function<TRun()>& body, bool unprivileged = false);
 
+// A second process started at once and run alongside the test: it can signal
+// the test, wait for its word, and hands back a run when its body ends. Every
+// wait is bounded, so that a process kept waiting fails the test, not CI.
+class TChild {
+public:
+    explicit TChild(const std::function<TRun(TChild&)>& body, bool unprivileged = false);
+    ~TChild();
+    TChild(const TChild&) = delete;
+    TChild& operator=(const TChild&) = delete;
+
+    // In the test.
+    bool WaitForSignal(int milliseconds);
+    void Go();
+    bool FinishedWithin(int milliseconds);
+    TRun Result();
+
+    // In the child's body.
+    void Signal();
+    bool WaitForGo(int milliseconds = 30000);
+
+private:
+    int FToChild[2] = {-1, -1};
+    int FToParent[2] = {-1, -1};
+    int FResult[2] = {-1, -1};
+    int FPid = -1;
+    bool FCollected = false;
+};
+
 // The user and group ids of "nobody".
 unsigned NobodyUid();
 unsigned NobodyGid();

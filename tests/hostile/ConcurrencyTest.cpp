@@ -1,0 +1,180 @@
+// Other processes and the table: holders of every kind keep the correction
+// out, a second copy of the tool is kept out while one corrects, and a
+// program that opens the table meanwhile gets in only afterwards and sees the
+// corrected header.
+#include "ChildProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <filesystem>
+#include <unistd.h>
+
+using namespace hostile;
+
+namespace {
+
+TBytes SampleTable()
+{
+    TTableSpec spec;
+    spec.fields = {{" name", 'c', 10, 2, 5, 0x33}, {"AGE", 'N', 3, 0, 5, 0x33}, {"OK", 'l', 1, 1, 5}};
+    spec.recordCount = 4;
+    return spec.Build();
+}
+
+std::string Hex(const TBytes& bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (const auto b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+std::string Lines(const std::vector<std::string>& broken)
+{
+    std::string out;
+    for (const auto& line : broken) out += "\n  " + line;
+    return out;
+}
+
+}  // namespace
+
+TEST(Concurrency, EveryKindOfHolderKeepsTheCorrectionOut)
+{
+    TScratchDir dir;
+    const std::string path = dir.File("held.DBF");
+    const TChoices choices{omSet, cpWin1251, true, true};
+    const struct { THoldMode mode; const char* label; } holders[] = {
+        {THoldMode::Read, "open for reading"}, {THoldMode::Write, "open for writing"}, {THoldMode::Map, "mapped"},
+        {THoldMode::Flock, "flock"}, {THoldMode::OfdLock, "OFD write lock"}};
+    for (const auto& holder : holders) {
+        WriteAll(path, SampleTable());
+        const TBytes before = ReadAll(path);
+        TRun run;
+        {
+            THoldingProcess other(path, holder.mode);
+            ASSERT_TRUE(other.Holding()) << holder.label;
+            run = RunCorrection(path, choices);
+        }
+        const auto broken = Judge(before, ReadAll(path), run, Expect(before, path, choices, {}, TOpenOutcome::InUse));
+        EXPECT_TRUE(broken.empty()) << holder.label << Lines(broken);
+        // Once the holder is gone the table corrects as usual.
+        const auto afterwards = CheckCorrection(path, choices);
+        EXPECT_TRUE(afterwards.empty()) << holder.label << ", afterwards" << Lines(afterwards);
+    }
+}
+
+TEST(Concurrency, AHolderOfAnotherNameOfTheSameFileKeepsItOut)
+{
+    TScratchDir dir;
+    const std::string path = dir.File("linked.dbf");
+    const std::string other = dir.File("other-name.dbf");
+    WriteAll(path, SampleTable());
+    std::filesystem::create_hard_link(path, other);
+    const TBytes before = ReadAll(path);
+    THoldingProcess holder(other, THoldMode::Read);
+    ASSERT_TRUE(holder.Holding());
+    const TChoices choices;
+    const auto broken =
+        Judge(before, ReadAll(path), RunCorrection(path, choices), Expect(before, path, choices, {}, TOpenOutcome::InUse));
+    EXPECT_TRUE(broken.empty()) << Lines(broken);
+}
+
+// While one copy of the tool holds the table, a second copy is told the file
+// is in use at once and writes nothing; the file ends up corrected once.
+TEST(Concurrency, ASecondCopyOfTheToolIsKeptOutWhileOneCorrects)
+{
+    TScratchDir dir;
+    const std::string path = dir.File("shared.dbf");
+    WriteAll(path, SampleTable());
+    const TBytes before = ReadAll(path);
+    const TChoices ours{omSet, cpWin1251, true, false};
+    const TChoices theirs{omClear, cpZero, false, true};
+
+    TChild second([&](TChild& self) {
+        self.WaitForGo();
+        return RunCorrection(path, theirs);
+    });
+    bool secondFinished = false;
+    const TRun run = RunCorrection(path, ours, {}, [&](TFileOp op, std::uint64_t, std::size_t) {
+        if (op != TFileOp::Write) return;
+        second.Go();
+        secondFinished = second.FinishedWithin(10000);  // told at once, not kept waiting
+    });
+    EXPECT_TRUE(secondFinished);
+    const TRun secondRun = second.Result();
+    EXPECT_EQ(secondRun.messages, Expect(before, path, theirs, {}, TOpenOutcome::InUse).messages);
+    EXPECT_FALSE(secondRun.raised) << *secondRun.raised;
+    const auto broken = Judge(before, ReadAll(path), run, Expect(before, path, ours));
+    EXPECT_TRUE(broken.empty()) << Lines(broken);
+}
+
+// The other way round: the other copy holds the table (paused before its
+// write), so ours is told the file is in use; the other copy then finishes
+// and the file holds its correction alone.
+TEST(Concurrency, TheToolIsKeptOutWhileAnotherCopyCorrects)
+{
+    TScratchDir dir;
+    const std::string path = dir.File("theirs.dbf");
+    WriteAll(path, SampleTable());
+    const TBytes before = ReadAll(path);
+    const TChoices theirs{omSet, cpDos866, true, true};
+    const TChoices ours{omClear, cpZero, false, false};
+
+    TChild other([&](TChild& self) {
+        return RunCorrection(path, theirs, {}, [&](TFileOp op, std::uint64_t, std::size_t) {
+            if (op != TFileOp::Write) return;
+            self.Signal();
+            self.WaitForGo();
+        });
+    });
+    ASSERT_TRUE(other.WaitForSignal(10000));
+    const TRun run = RunCorrection(path, ours);
+    EXPECT_EQ(run.messages, Expect(before, path, ours, {}, TOpenOutcome::InUse).messages);
+    EXPECT_FALSE(run.raised);
+    EXPECT_EQ(run.descriptorsLeaked, 0);
+    other.Go();
+    const TRun theirRun = other.Result();
+    const auto broken = Judge(before, ReadAll(path), theirRun, Expect(before, path, theirs));
+    EXPECT_TRUE(broken.empty()) << Lines(broken);
+}
+
+// A program that opens the table while it is being corrected waits until the
+// correction has closed it, and then reads the corrected header.
+TEST(Concurrency, AReaderGetsInOnlyAfterTheCorrectionAndSeesItsResult)
+{
+    TScratchDir dir;
+    const std::string path = dir.File("waiting.dbf");
+    WriteAll(path, SampleTable());
+    const TBytes before = ReadAll(path);
+    const TChoices choices{omSet, cpWin1251, true, true};
+
+    TChild reader([&](TChild& self) {
+        TRun seen;
+        if (!self.WaitForGo()) return seen;
+        const int fd = open(path.c_str(), O_RDONLY);  // a plain, blocking open
+        if (fd < 0) return seen;
+        TBytes bytes(before.size());
+        const ssize_t got = pread(fd, bytes.data(), bytes.size(), 0);
+        close(fd);
+        bytes.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+        seen.messages.push_back(Hex(bytes));  // the way back takes texts
+        return seen;
+    });
+    bool keptOut = false;
+    const TRun run = RunCorrection(path, choices, {}, [&](TFileOp op, std::uint64_t, std::size_t) {
+        if (op != TFileOp::Write) return;
+        reader.Go();
+        keptOut = !reader.FinishedWithin(500);
+    });
+    EXPECT_TRUE(keptOut) << "the reader got in while the correction held the file";
+    const TExpected expected = Expect(before, path, choices);
+    EXPECT_TRUE(Judge(before, ReadAll(path), run, expected).empty());
+    const TRun seen = reader.Result();
+    ASSERT_EQ(seen.messages.size(), 1U) << "the reader could not open the table";
+    EXPECT_EQ(seen.messages[0], Hex(expected.after))
+        << "the reader did not see the corrected header";
+}

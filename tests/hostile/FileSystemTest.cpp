@@ -1,0 +1,297 @@
+// What the file system can do to a table name: permissions seen by an
+// unprivileged user, a file replaced or removed between its existence test
+// and its open, links, pipes, folders, devices and names too long. Every case
+// ends normally with the right message and loses nothing.
+#include "ChildProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <filesystem>
+#include <map>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace hostile;
+namespace fs = std::filesystem;
+
+namespace {
+
+TBytes SampleTable(std::uint8_t codePage = 0x65)
+{
+    TTableSpec spec;
+    spec.fields = {{"NAME ", 'c', 10, 2, 0, 0x44}, {"SUM", 'N', 8, 2, 0, 0x44}};
+    spec.recordCount = 3;
+    spec.languageDriver = codePage;
+    return spec.Build();
+}
+
+std::string Lines(const std::vector<std::string>& broken)
+{
+    std::string out;
+    for (const auto& line : broken) out += "\n  " + line;
+    return out;
+}
+
+// Every name in the folder with its kind and, for files, its bytes.
+std::map<std::string, std::string> Snapshot(const fs::path& folder)
+{
+    std::map<std::string, std::string> seen;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const auto status = fs::symlink_status(entry.path());
+        std::string what = std::to_string(static_cast<int>(status.type()));
+        if (status.type() == fs::file_type::regular) {
+            const TBytes bytes = ReadAll(entry.path());
+            what += ":" + std::string(bytes.begin(), bytes.end());
+        }
+        seen[entry.path().filename().string()] = what;
+    }
+    return seen;
+}
+
+// The name names no table: only the not-found message, and nothing in the
+// folder is created or changed.
+void ExpectNotFound(const fs::path& folder, const std::string& name, const std::string& label)
+{
+    const auto before = Snapshot(folder);
+    const TRun run = RunCorrection(name, {});
+    EXPECT_EQ(run.messages, Expect({}, name, {}, {}, TOpenOutcome::NotFound).messages) << label;
+    EXPECT_FALSE(run.raised) << label;
+    EXPECT_EQ(run.descriptorsLeaked, 0) << label;
+    EXPECT_EQ(Snapshot(folder), before) << label;
+}
+
+bool RunningAsRoot()
+{
+    return geteuid() == 0;
+}
+
+// The file belongs to the unprivileged user the test runs the tool as.
+void GiveToNobody(const std::string& path)
+{
+    if (RunningAsRoot()) {
+        ASSERT_EQ(chown(path.c_str(), NobodyUid(), NobodyGid()), 0);
+    }
+}
+
+// A run by the unprivileged user (as root: by nobody in a child process),
+// judged against what that user must be told.
+void ExpectUnprivilegedRun(const std::string& path, TOpenOutcome outcome, const std::string& label,
+                           const std::function<TRun()>& body = {})
+{
+    const TChoices choices{omSet, cpWin1251, true, false};
+    const TBytes before = ReadAll(path);
+    const TRun run = RunInChild(
+        [&] {
+            if (RunningAsRoot()) {
+                TRun refused;
+                refused.raised = "still root";
+                return refused;
+            }
+            return body ? body() : RunCorrection(path, choices);
+        },
+        true);
+    const auto broken = Judge(before, ReadAll(path), run, Expect(before, path, choices, {}, outcome));
+    EXPECT_TRUE(broken.empty()) << label << Lines(broken);
+}
+
+}  // namespace
+
+TEST(FileSystem, PermissionsAsAnUnprivilegedUser)
+{
+    TScratchDir dir;
+    ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
+
+    const std::string readOnly = dir.File("readonly.dbf");
+    WriteAll(readOnly, SampleTable());
+    GiveToNobody(readOnly);
+    ASSERT_EQ(chmod(readOnly.c_str(), 0444), 0);
+    ExpectUnprivilegedRun(readOnly, TOpenOutcome::InUse, "a read-only file of the user's own");
+
+    const std::string closed = dir.File("closed.dbf");
+    WriteAll(closed, SampleTable());
+    ASSERT_EQ(chmod(closed.c_str(), 0), 0);
+    ExpectUnprivilegedRun(closed, TOpenOutcome::InUse, "a file the user may neither read nor write");
+
+    const fs::path hidden = dir.Path() / "hidden";
+    fs::create_directory(hidden);
+    const std::string inHidden = (hidden / "table.dbf").string();
+    WriteAll(inHidden, SampleTable());
+    // Root's own folder, closed to others. Run as that user, the folder is
+    // closed only while the tool runs, so that the test can read the table.
+    ASSERT_EQ(chmod(hidden.c_str(), 0700), 0);
+    ExpectUnprivilegedRun(inHidden, TOpenOutcome::NotFound, "a file in a folder the user may not enter", [&] {
+        if (!RunningAsRoot()) chmod(hidden.c_str(), 0);
+        TRun run = RunCorrection(inHidden, {omSet, cpWin1251, true, false});
+        if (!RunningAsRoot()) chmod(hidden.c_str(), 0700);
+        return run;
+    });
+
+    // Writable but not the user's own: the kernel grants no lease, so the
+    // table is taken by the locks and a look for other holders.
+    const std::string shared = dir.File("shared.dbf");
+    WriteAll(shared, SampleTable());
+    ASSERT_EQ(chmod(shared.c_str(), 0666), 0);
+    ExpectUnprivilegedRun(shared, TOpenOutcome::Opens, "a writable file of another user");
+    WriteAll(shared, SampleTable());
+    ExpectUnprivilegedRun(shared, TOpenOutcome::InUse, "the same, held by another program of the user", [&] {
+        THoldingProcess other(shared, THoldMode::Read);
+        if (!other.Holding()) {
+            TRun failed;
+            failed.raised = "the holder could not open the file";
+            return failed;
+        }
+        return RunCorrection(shared, {omSet, cpWin1251, true, false});
+    });
+}
+
+// The file changes under the name between the existence test and the open.
+TEST(FileSystem, TheFileIsReplacedOrRemovedBeforeTheOpen)
+{
+    const TChoices choices{omSet, cpDos866, true, false};
+    struct TCase {
+        const char* label;
+        std::function<void(const fs::path& folder, const std::string& name)> change;
+        bool opensReplacement;
+    };
+    const TCase cases[] = {
+        {"removed", [](const fs::path&, const std::string& name) { fs::remove(name); }, false},
+        {"replaced by a folder", [](const fs::path&, const std::string& name) {
+             fs::remove(name);
+             fs::create_directory(name);
+         }, false},
+        {"replaced by a pipe", [](const fs::path&, const std::string& name) {
+             fs::remove(name);
+             mkfifo(name.c_str(), 0644);
+         }, false},
+        {"replaced by a link to /dev/null", [](const fs::path&, const std::string& name) {
+             fs::remove(name);
+             fs::create_symlink("/dev/null", name);
+         }, false},
+        {"replaced by another table", [](const fs::path& folder, const std::string& name) {
+             fs::rename(folder / "replacement.dbf", name);
+         }, true},
+    };
+    for (const auto& c : cases) {
+        TScratchDir dir;
+        const std::string name = dir.File("moving.dbf");
+        const std::string keep = dir.File("keep.dbf");
+        WriteAll(name, SampleTable());
+        fs::create_hard_link(name, keep);  // the original lives on under another name
+        WriteAll(dir.Path() / "replacement.dbf", SampleTable(0x57));
+        const TBytes original = ReadAll(name);
+        const TBytes replacement = ReadAll(dir.Path() / "replacement.dbf");
+
+        const TRun run = RunCorrection(name, choices, {}, [&](TFileOp op, std::uint64_t, std::size_t) {
+            if (op == TFileOp::Open) c.change(dir.Path(), name);
+        });
+        EXPECT_EQ(ReadAll(keep), original) << c.label << ": the original table changed";
+        if (c.opensReplacement) {
+            const auto broken = Judge(replacement, ReadAll(name), run, Expect(replacement, name, choices));
+            EXPECT_TRUE(broken.empty()) << c.label << Lines(broken);
+        } else {
+            EXPECT_EQ(run.messages, Expect(original, name, choices, {}, TOpenOutcome::InUse).messages) << c.label;
+            EXPECT_FALSE(run.raised) << c.label;
+            EXPECT_EQ(run.descriptorsLeaked, 0) << c.label;
+        }
+    }
+}
+
+// Replaced by a table that another program holds: refused like any held table.
+TEST(FileSystem, TheFileIsReplacedByAHeldTable)
+{
+    TScratchDir dir;
+    const std::string name = dir.File("moving.dbf");
+    const std::string other = dir.File("held.dbf");
+    WriteAll(name, SampleTable());
+    WriteAll(other, SampleTable(0x26));
+    const TBytes held = ReadAll(other);
+    THoldingProcess holder(other, THoldMode::Write);
+    ASSERT_TRUE(holder.Holding());
+    const TRun run = RunCorrection(name, {}, {}, [&](TFileOp op, std::uint64_t, std::size_t) {
+        if (op == TFileOp::Open) fs::rename(other, name);
+    });
+    EXPECT_EQ(run.messages, Expect(held, name, {}, {}, TOpenOutcome::InUse).messages);
+    EXPECT_EQ(ReadAll(name), held);
+}
+
+TEST(FileSystem, ALinkToATableCorrectsTheTableAndKeepsTheLink)
+{
+    TScratchDir dir;
+    const std::string table = dir.File("real.dat");
+    const std::string link = dir.File("link.dbf");
+    WriteAll(table, SampleTable());
+    fs::create_symlink(table, link);
+    const auto broken = CheckCorrection(link, {omSet, cpWin1251, true, true});
+    EXPECT_TRUE(broken.empty()) << Lines(broken);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_NE(ReadAll(table), SampleTable()) << "the table behind the link was not corrected";
+
+    // A relative link, through a linked folder.
+    fs::create_directory(dir.Path() / "data");
+    WriteAll(dir.Path() / "data" / "t.dbf", SampleTable());
+    fs::create_directory_symlink("data", dir.Path() / "alias");
+    fs::create_symlink("t.dbf", dir.Path() / "data" / "rel.dbf");
+    const auto throughFolder = CheckCorrection((dir.Path() / "alias" / "rel.dbf").string(), {});
+    EXPECT_TRUE(throughFolder.empty()) << Lines(throughFolder);
+}
+
+TEST(FileSystem, NamesThatNameNoTable)
+{
+    TScratchDir dir;
+    const fs::path folder = dir.Path();
+    fs::create_symlink(folder / "missing.dbf", folder / "dangling.dbf");
+    fs::create_symlink(folder / "loop.dbf", folder / "loop.dbf");
+    ASSERT_EQ(mkfifo((folder / "pipe.dbf").c_str(), 0644), 0);
+    fs::create_directory(folder / "folder.dbf");
+    fs::create_symlink("/dev/null", folder / "null.dbf");
+    fs::create_symlink(folder / "folder.dbf", folder / "tofolder.dbf");
+
+    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketName = (folder / "sock.dbf").string();
+    ASSERT_LT(socketName.size(), sizeof address.sun_path);
+    std::copy(socketName.begin(), socketName.end(), address.sun_path);
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+    ExpectNotFound(folder, (folder / "dangling.dbf").string(), "a dangling link");
+    ExpectNotFound(folder, (folder / "loop.dbf").string(), "a link to itself");
+    ExpectNotFound(folder, (folder / "pipe.dbf").string(), "a FIFO");
+    ExpectNotFound(folder, (folder / "folder.dbf").string(), "a folder");
+    ExpectNotFound(folder, (folder / "folder.dbf").string() + "/", "a folder named with a slash");
+    ExpectNotFound(folder, (folder / "null.dbf").string(), "a link to /dev/null");
+    ExpectNotFound(folder, (folder / "tofolder.dbf").string(), "a link to a folder");
+    ExpectNotFound(folder, socketName, "a socket");
+    ExpectNotFound(folder, (folder / "missing.dbf").string(), "a missing file");
+    close(sock);
+
+    // Longer than a file name may be, and longer than a path may be.
+    ExpectNotFound(folder, (folder / (std::string(NAME_MAX + 10, 'n') + ".dbf")).string(), "a name too long");
+    std::string deep = folder.string();
+    while (deep.size() <= PATH_MAX + 16) deep += "/./.";
+    ExpectNotFound(folder, deep + "/x.dbf", "a path too long");
+}
+
+// After a failed write the table is closed: nothing is held, and the next
+// correction goes through.
+TEST(FileSystem, AFailedWriteLeavesTheTableClosed)
+{
+    TScratchDir dir;
+    const std::string path = dir.File("failing.dbf");
+    const TChoices choices{omSet, cpWin1251, true, false};
+    for (const TFaultPlan faults : {TFaultPlan{-1, TFileFault::Fail, false}, TFaultPlan{-1, TFileFault::Short, false},
+                                    TFaultPlan{-1, TFileFault::None, true}}) {
+        WriteAll(path, SampleTable());
+        const auto failed = CheckCorrection(path, choices, faults);
+        EXPECT_TRUE(failed.empty()) << Describe(faults) << Lines(failed);
+        {
+            THoldingProcess flocker(path, THoldMode::Flock);
+            EXPECT_TRUE(flocker.Holding()) << Describe(faults) << ": the table is still locked";
+        }
+        const auto next = CheckCorrection(path, choices);
+        EXPECT_TRUE(next.empty()) << Describe(faults) << ", the next correction" << Lines(next);
+    }
+}
