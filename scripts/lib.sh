@@ -26,6 +26,10 @@ ensure_packages() {
 # What every build of the core needs.
 CORE_PACKAGES=(ca-certificates cmake ninja-build g++ make googletest libgtest-dev libgmock-dev)
 
+# What the hostile-table tests add: the independent reader the corrected
+# tables are compared in, and Python for it and for the seed generator.
+HOSTILE_PACKAGES=(python3 python3-dbfread)
+
 # configure_and_build BUILD_DIR [cmake options...]
 configure_and_build() {
     local dir=$1
