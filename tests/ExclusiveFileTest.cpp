@@ -54,6 +54,10 @@ TEST_F(ExclusiveFileTest, OnlyRegularFilesExist)
     EXPECT_FALSE(TExclusiveFile::Exists(dir.File("folder.dbf")));
     EXPECT_FALSE(TExclusiveFile::Exists(dir.File("missing.dbf")));
     EXPECT_FALSE(TExclusiveFile::Exists(""));
+    // A 0 byte would cut the name short, down to the table in front of it.
+    const std::string cut = file + std::string("\0x.dbf", 6);
+    EXPECT_FALSE(TExclusiveFile::Exists(cut));
+    EXPECT_FALSE(TExclusiveFile().Open(cut));
 #ifndef _WIN32
     std::filesystem::create_symlink(file, dir.Path() / "link.dbf");
     std::filesystem::create_symlink(dir.Path() / "gone.dbf", dir.Path() / "dangling.dbf");
