@@ -57,9 +57,15 @@ TBytes TTableSpec::Build() const
 
 TBytes ReadAll(const std::filesystem::path& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    // In one read of the whole size: the fuzz target reads every table twice
+    // per correction.
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) throw std::runtime_error("cannot read " + path.string());
-    return {std::istreambuf_iterator<char>(in), {}};
+    TBytes bytes(static_cast<std::size_t>(in.tellg()));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!in) throw std::runtime_error("cannot read " + path.string());
+    return bytes;
 }
 
 void WriteAll(const std::filesystem::path& path, const TBytes& bytes)
