@@ -281,6 +281,8 @@ TEST(FileSystem, NamesThatNameNoTable)
     ExpectNotFound(folder, (folder / "tofolder.dbf").string(), "a link to a folder");
     ExpectNotFound(folder, socketName, "a socket");
     ExpectNotFound(folder, (folder / "missing.dbf").string(), "a missing file");
+    WriteAll(folder / "cut", SampleTable());
+    ExpectNotFound(folder, (folder / "cut").string() + std::string(1, '\0') + ".dbf", "a name with a 0 byte inside");
     close(sock);
 
     // Longer than a file name may be, and longer than a path may be.

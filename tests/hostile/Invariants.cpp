@@ -151,7 +151,9 @@ TExpected Expect(const TBytes& file, const std::string& fileName, const TChoices
         said = {kBadTypeMsg, kNotFoundMsg};
         return e;
     }
-    if (open == TOpenOutcome::NotFound) {
+    // A name with a 0 byte inside names no file: the system would read it
+    // only up to that byte.
+    if (open == TOpenOutcome::NotFound || fileName.find('\0') != std::string::npos) {
         said = {kNotFoundMsg + fileName};
         return e;
     }
