@@ -12,13 +12,13 @@
 
 namespace {
 
-// HoldFile.exe stands beside the test program.
-std::wstring HoldFileProgram()
+// The folder of the test program, where HoldFile.exe stands too.
+std::wstring ProgramFolder()
 {
     std::wstring self(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length = GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));
-        if (length == 0) return L"HoldFile.exe";
+        if (length == 0) return L".";
         if (length < self.size()) {
             self.resize(length);
             break;
@@ -26,7 +26,7 @@ std::wstring HoldFileProgram()
         self.resize(self.size() * 2);
     }
     const auto slash = self.find_last_of(L"\\/");
-    return (slash == std::wstring::npos ? std::wstring() : self.substr(0, slash + 1)) + L"HoldFile.exe";
+    return slash == std::wstring::npos ? std::wstring(L".") : self.substr(0, slash);
 }
 
 // One argument quoted as the C runtime splits a command line: backslashes
@@ -57,7 +57,8 @@ bool Launch(std::initializer_list<std::wstring> arguments, HANDLE& process, HAND
     if (!CreatePipe(&output, &writeEnd, &inheritable, 0)) return false;
     SetHandleInformation(output, HANDLE_FLAG_INHERIT, 0);
 
-    const std::wstring program = HoldFileProgram();
+    const std::wstring folder = ProgramFolder();
+    const std::wstring program = folder + L"\\HoldFile.exe";
     std::wstring line = L"\"" + program + L"\"";
     for (const auto& argument : arguments) AppendQuoted(line, argument);
 
@@ -68,8 +69,10 @@ bool Launch(std::initializer_list<std::wstring> arguments, HANDLE& process, HAND
     startup.hStdOutput = writeEnd;
     startup.hStdError = writeEnd;
     PROCESS_INFORMATION info{};
+    // It works in its own folder: a process's current folder cannot be
+    // removed, and the test's may be a scratch folder.
     const BOOL started = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                                        nullptr, nullptr, &startup, &info);
+                                        nullptr, folder.c_str(), &startup, &info);
     CloseHandle(writeEnd);  // the pipe ends when the other process lets go of it
     if (!started) {
         CloseHandle(output);
