@@ -275,6 +275,93 @@ TEST(ExclusiveFileWin32, NameAlreadyInTheAnsiCodePageIsTakenAsItIs)
     EXPECT_EQ(ReadAll(onDisk)[29], 87);
 }
 
+// Folders and a table below a scratch folder, deeper than MAX_PATH allows the
+// plain calls to reach; made and removed with the \\?\ prefix.
+class TDeepTable {
+public:
+    explicit TDeepTable(const fs::path& top)
+    {
+        std::wstring folder = L"\\\\?\\" + top.wstring();
+        for (wchar_t letter = L'a'; folder.size() < 300; ++letter) {
+            folder += L"\\" + std::wstring(60, letter);
+            if (!CreateDirectoryW(folder.c_str(), nullptr)) return;
+            FFolders.push_back(folder);
+        }
+        FFile = folder + L"\\deep.dbf";
+        FMade = Write(SampleTable().Build());
+    }
+    ~TDeepTable()
+    {
+        DeleteFileW(FFile.c_str());
+        for (auto folder = FFolders.rbegin(); folder != FFolders.rend(); ++folder) RemoveDirectoryW(folder->c_str());
+    }
+    TDeepTable(const TDeepTable&) = delete;
+    TDeepTable& operator=(const TDeepTable&) = delete;
+
+    [[nodiscard]] bool Made() const { return FMade; }
+    // The table's full name without the prefix, in UTF-8.
+    [[nodiscard]] std::string Name() const { return fs::path(FFile.substr(4)).string(); }
+    // The folder above the table's, without the prefix.
+    [[nodiscard]] fs::path Parent() const { return FFolders[FFolders.size() - 2].substr(4); }
+    [[nodiscard]] std::string LastFolder() const { return fs::path(FFolders.back()).filename().string(); }
+    bool Write(const TBytes& bytes) const
+    {
+        HANDLE file = CreateFileW(FFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        DWORD put = 0;
+        const bool written = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) &&
+                             put == bytes.size();
+        return CloseHandle(file) && written;
+    }
+    [[nodiscard]] TBytes Read() const
+    {
+        TBytes bytes(4096);
+        HANDLE file = CreateFileW(FFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        DWORD got = 0;
+        ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
+        CloseHandle(file);
+        bytes.resize(got);
+        return bytes;
+    }
+
+private:
+    std::vector<std::wstring> FFolders;
+    std::wstring FFile;
+    bool FMade = false;
+};
+
+TEST(ExclusiveFileWin32, NamesLongerThanMaxPathReachTheirFiles)
+{
+    TScratchDir dir;
+    TDeepTable table(dir.Path());
+    ASSERT_TRUE(table.Made());
+    const TBytes before = table.Read();
+    std::string forward = table.Name();
+    std::replace(forward.begin(), forward.end(), '\\', '/');
+    ASSERT_GT(table.Name().size(), static_cast<std::size_t>(MAX_PATH));
+    {
+        // Short enough on its own, long once the current folder is added.
+        TCurrentFolder here(table.Parent());
+        const std::string relative = table.LastFolder() + "\\.\\deep.dbf";
+        EXPECT_TRUE(TExclusiveFile::Exists(relative));
+        TMessageRecorder recorder;
+        ProcessFile(relative, omLeave, cpLeave, false, false, kDate);
+        EXPECT_EQ(recorder.messages, std::vector<std::string>{"Готово! Кодовая страница 101"});
+    }
+    for (const auto& name : {table.Name(), forward, "\\\\?\\" + table.Name()}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(table.Write(before));
+        EXPECT_TRUE(TExclusiveFile::Exists(name));
+        TMessageRecorder recorder;
+        Correct(name);
+        EXPECT_EQ(recorder.messages, std::vector<std::string>{"Готово! Кодовая страница 101 -> 87"});
+    }
+    const TBytes after = table.Read();
+    ASSERT_EQ(after.size(), before.size());
+    EXPECT_EQ(after[29], 87);
+    EXPECT_TRUE(std::equal(after.begin() + 32 + 3 * 32, after.end(), before.begin() + 32 + 3 * 32));
+}
+
 TEST(ExclusiveFileWin32, WildcardsAndZeroBytesNameNoFile)
 {
     TScratchDir dir;

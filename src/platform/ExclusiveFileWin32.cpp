@@ -8,7 +8,8 @@
 // every name the ANSI code page can spell; a name it cannot spell (letters of
 // another script) goes to the wide calls instead, so that every name a user
 // can type reaches its file. A name that is not UTF-8 at all is taken to be in
-// the ANSI code page already and handed to the ANSI calls unchanged.
+// the ANSI code page already and handed to the ANSI calls unchanged. A name
+// longer than MAX_PATH goes to the wide calls with the \\?\ prefix.
 #include "ExclusiveFile.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -79,18 +80,45 @@ bool Utf16ToAnsi(std::wstring_view text, std::string& out)
            !defaulted;
 }
 
+// A full name of MAX_PATH characters or more is beyond the ANSI calls and the
+// plain wide ones; the \\?\ prefix lifts the limit from the wide calls. It
+// also turns off the system's own tidying of the name, so the full name is
+// made first (folders of relative names added, slashes turned, "." and ".."
+// resolved).
+bool LongName(const std::wstring& utf16, std::wstring& out)
+{
+    if (utf16.rfind(L"\\\\?\\", 0) == 0 || utf16.rfind(L"\\\\.\\", 0) == 0) {
+        // Already a name the system takes as it stands.
+        if (utf16.size() < MAX_PATH) return false;
+        out = utf16;
+        return true;
+    }
+    const DWORD needed = GetFullPathNameW(utf16.c_str(), 0, nullptr, nullptr);  // with the final 0
+    if (needed <= MAX_PATH) return false;
+    std::wstring full(needed, L'\0');
+    const DWORD length = GetFullPathNameW(utf16.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) return false;
+    full.resize(length);
+    out = full.rfind(L"\\\\", 0) == 0 ? L"\\\\?\\UNC\\" + full.substr(2) : L"\\\\?\\" + full;
+    return true;
+}
+
 TSystemName SystemName(const std::string& name)
 {
     TSystemName result;
+    std::wstring utf16;
+    if (!Utf8ToUtf16(name, utf16)) {
+        result.Ansi = name;  // not UTF-8: already in the ANSI code page
+        return result;
+    }
+    if (LongName(utf16, result.Utf16)) {
+        result.Wide = true;
+        return result;
+    }
     // ASCII is spelt the same in every ANSI code page; a process whose ANSI
     // code page is UTF-8 takes the name as it is.
     if (IsAscii(name) || GetACP() == CP_UTF8) {
         result.Ansi = name;
-        return result;
-    }
-    std::wstring utf16;
-    if (!Utf8ToUtf16(name, utf16)) {
-        result.Ansi = name;  // not UTF-8: already in the ANSI code page
         return result;
     }
     if (Utf16ToAnsi(utf16, result.Ansi)) return result;
@@ -100,10 +128,13 @@ TSystemName SystemName(const std::string& name)
 }
 
 // A 0 byte would cut the name short and name another file; * and ? would make
-// the existence test match a pattern. No file of the name can exist.
+// the existence test match a pattern. No file of the name can exist. (The ?
+// of a leading \\?\, which takes a name as it stands, is no pattern.)
 bool CannotNameAFile(const std::string& name)
 {
-    return name.empty() || name.find_first_of(std::string_view("*?\0", 3)) != std::string::npos;
+    if (name.empty() || name.find('\0') != std::string::npos) return true;
+    const std::size_t start = name.rfind("\\\\?\\", 0) == 0 ? 4 : 0;
+    return name.find_first_of("*?", start) != std::string::npos;
 }
 
 // Moves to the absolute position; false when it cannot be reached.
