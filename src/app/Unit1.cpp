@@ -46,13 +46,13 @@ void SubstituteWindowFont()
 QButtonGroup* FillRadioGroup(QGroupBox* group, const QStringList& items, int selected)
 {
     auto* buttons = new QButtonGroup(group);
-    constexpr int kTop = 16;
-    constexpr int kBottom = 4;
     constexpr int kItemHeight = 17;
-    const int slot = (group->height() - kTop - kBottom) / static_cast<int>(items.size());
+    // Inside the frame, below the title, as the style draws them.
+    const QRect inside = group->contentsRect();
+    const int slot = inside.height() / static_cast<int>(items.size());
     for (int i = 0; i < items.size(); ++i) {
         auto* item = new QRadioButton(items[i], group);
-        item->setGeometry(8, kTop + i * slot + (slot - kItemHeight) / 2, group->width() - 12, kItemHeight);
+        item->setGeometry(8, inside.top() + i * slot + (slot - kItemHeight) / 2, group->width() - 12, kItemHeight);
         buttons->addButton(item, i);
     }
     // The group is one stop in the tab order, at its selected item; the arrow
