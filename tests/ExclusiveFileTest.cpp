@@ -1,1 +1,203 @@
+// The exclusive table file: what counts as a table file, and that holding it
+// really keeps every other program out.
+#include "ExclusiveFile.h"
+#include "ProcessFile.h"
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+class ExclusiveFileTest : public ::testing::Test {
+protected:
+    std::string Make(const std::string& name, const TBytes& bytes = TBytes(64, 'x'))
+    {
+        const auto path = dir.File(name);
+        WriteAll(path, bytes);
+        return path;
+    }
+    TScratchDir dir;
+};
+
+#ifndef _WIN32
+// Runs body in a child process and returns its exit status (or -1).
+template <typename Body>
+int InChild(Body body)
+{
+    const pid_t pid = fork();
+    if (pid == 0) _exit(body());
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+#endif
+
+}  // namespace
+
+TEST_F(ExclusiveFileTest, OnlyRegularFilesExist)
+{
+    const auto file = Make("t.dbf");
+    std::filesystem::create_directory(dir.Path() / "folder.dbf");
+    EXPECT_TRUE(TExclusiveFile::Exists(file));
+    EXPECT_FALSE(TExclusiveFile::Exists(dir.File("folder.dbf")));
+    EXPECT_FALSE(TExclusiveFile::Exists(dir.File("missing.dbf")));
+    EXPECT_FALSE(TExclusiveFile::Exists(""));
+    // A 0 byte would cut the name short, down to the table in front of it.
+    const std::string cut = file + std::string("\0x.dbf", 6);
+    EXPECT_FALSE(TExclusiveFile::Exists(cut));
+    EXPECT_FALSE(TExclusiveFile().Open(cut));
+#ifndef _WIN32
+    std::filesystem::create_symlink(file, dir.Path() / "link.dbf");
+    std::filesystem::create_symlink(dir.Path() / "gone.dbf", dir.Path() / "dangling.dbf");
+    ASSERT_EQ(mkfifo(dir.File("pipe.dbf").c_str(), 0600), 0);
+    EXPECT_TRUE(TExclusiveFile::Exists(dir.File("link.dbf")));
+    EXPECT_FALSE(TExclusiveFile::Exists(dir.File("dangling.dbf")));
+    EXPECT_FALSE(TExclusiveFile::Exists(dir.File("pipe.dbf")));
+    EXPECT_FALSE(TExclusiveFile::Exists("/dev/null"));
+#endif
+}
+
+#ifndef _WIN32
+TEST_F(ExclusiveFileTest, BaseNameIsTheTextAfterTheLastSlash)
+{
+    const struct { const char* name; const char* base; } cases[] = {
+        {"/data/clients.dbf", "clients.dbf"}, {"clients.dbf", "clients.dbf"}, {"a/b/c.dbf", "c.dbf"},
+        {"/x.dbf", "x.dbf"}, {"dir/", ""}, {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(TExclusiveFile::BaseName(c.name), c.base) << c.name;
+}
+#endif
+
+TEST_F(ExclusiveFileTest, ReadsAndWritesAreExact)
+{
+    const auto path = Make("t.dbf", TBytes{1, 2, 3, 4, 5, 6, 7, 8});
+    TExclusiveFile file;
+    ASSERT_TRUE(file.Open(path));
+    std::array<std::uint8_t, 4> buffer{};
+    EXPECT_TRUE(file.ReadAt(2, buffer));
+    EXPECT_EQ(buffer, (std::array<std::uint8_t, 4>{3, 4, 5, 6}));
+    EXPECT_FALSE(file.ReadAt(6, buffer));  // only two bytes are there
+    EXPECT_FALSE(file.ReadAt(100, buffer));
+    const std::array<std::uint8_t, 2> data{9, 9};
+    EXPECT_TRUE(file.WriteAt(0, data));
+    EXPECT_TRUE(file.Flush());
+    file.Close();
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_FALSE(file.ReadAt(0, buffer));
+    EXPECT_EQ(ReadAll(path), (TBytes{9, 9, 3, 4, 5, 6, 7, 8}));
+}
+
+TEST_F(ExclusiveFileTest, OneHolderAtATime)
+{
+    const auto path = Make("t.dbf");
+    TExclusiveFile first;
+    ASSERT_TRUE(first.Open(path));
+    TExclusiveFile second;
+    EXPECT_FALSE(second.Open(path));
+    first.Close();
+    EXPECT_TRUE(second.Open(path));
+    EXPECT_FALSE(TExclusiveFile().Open(dir.File("missing.dbf")));
+}
+
+#ifndef _WIN32
+TEST_F(ExclusiveFileTest, OthersAreKeptOutWhileHeld)
+{
+    const auto path = Make("t.dbf");
+    TExclusiveFile held;
+    ASSERT_TRUE(held.Open(path));
+    // A program that will not wait is refused at once; one that locks the
+    // way xBase programs do finds the lock taken.
+    EXPECT_EQ(InChild([&] {
+                  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+                  return fd < 0 && errno == EWOULDBLOCK ? 0 : 1;
+              }),
+              0);
+    held.Close();
+    EXPECT_EQ(InChild([&] {
+                  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+                  return fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : 1;
+              }),
+              0);
+}
+
+TEST_F(ExclusiveFileTest, LocksAloneKeepCooperatingProgramsOut)
+{
+    // Another process that holds only a lock (no lease check can see it once
+    // its descriptor is the only one): the flock is honoured.
+    const auto path = Make("t.dbf");
+    TExclusiveFile held;
+    ASSERT_TRUE(held.Open(path));
+    EXPECT_EQ(InChild([&] {
+                  TExclusiveFile other;
+                  return other.Open(path) ? 1 : 0;
+              }),
+              0);
+}
+
+TEST_F(ExclusiveFileTest, WithoutALeaseOtherDescriptorsAreFoundThroughProc)
+{
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as a user who does not own the file";
+    // The file belongs to root; an ordinary user may write it but gets no
+    // lease, and sees the descriptors of the user's own programs.
+    const auto path = Make("t.dbf");
+    ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+    const auto asNobody = [&](bool anotherProgramHoldsIt) {
+        return InChild([&] {
+            if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) return 2;
+            // As an ordinary user's programs are: their /proc entries readable by that user.
+            prctl(PR_SET_DUMPABLE, 1);
+            std::optional<THoldingProcess> other;
+            if (anotherProgramHoldsIt) {
+                other.emplace(path, THoldMode::Read);
+                if (!other->Holding()) return 3;
+            }
+            TExclusiveFile file;
+            return file.Open(path) ? 0 : 1;
+        });
+    };
+    EXPECT_EQ(asNobody(false), 0);
+    EXPECT_EQ(asNobody(true), 1);
+    EXPECT_EQ(asNobody(false), 0);
+}
+
+TEST_F(ExclusiveFileTest, NamesThatAreNotTablesAreNotOpened)
+{
+    const auto table = Make("t.dbf");
+    ASSERT_EQ(mkfifo(dir.File("pipe.dbf").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/null", dir.Path() / "null.dbf");
+    TExclusiveFile file;
+    EXPECT_FALSE(file.Open(dir.File("pipe.dbf")));
+    EXPECT_FALSE(file.Open(dir.File("null.dbf")));
+    EXPECT_FALSE(file.Open(dir.Path().string()));
+
+    TMessageRecorder recorder;
+    for (const char* name : {"pipe.dbf", "null.dbf"}) {
+        recorder.messages.clear();
+        ProcessFile(dir.File(name), omSet, cpZero, true, false, {});
+        EXPECT_EQ(recorder.messages, std::vector<std::string>{kNotFoundMsg + dir.File(name)}) << name;
+    }
+    // A link to a table is corrected through the link.
+    std::filesystem::create_symlink(table, dir.Path() / "link.dbf");
+    TTableSpec spec;
+    spec.fields = {{"A", 'c', 1}};
+    WriteAll(table, spec.Build());
+    recorder.messages.clear();
+    ProcessFile(dir.File("link.dbf"), omSet, cpZero, true, false, {});
+    EXPECT_EQ(recorder.messages.size(), 1U);
+    EXPECT_EQ(ReadAll(table)[32 + 11], 'C');
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.Path() / "link.dbf"));
+}
+#endif

@@ -1,1 +1,389 @@
+// The header correction from end to end, on real table files.
+#include "ExclusiveFile.h"
+#include "ProcessFile.h"
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace std::chrono;
+
+namespace {
+
+const std::string kDone = "Готово! Кодовая страница ";
+
+struct TChoices {
+    int offsetMode = omLeave;
+    int codePage = cpLeave;
+    bool removeIndex = false;
+    bool insertDate = false;
+    year_month_day date{year{2024}, month{3}, day{5}};
+};
+
+// The descriptor at index i of a file image.
+const std::uint8_t* Descriptor(const TBytes& file, std::size_t i)
+{
+    return file.data() + 32 + 32 * i;
+}
+
+std::uint32_t Displacement(const TBytes& file, std::size_t i)
+{
+    const auto* d = Descriptor(file, i);
+    return d[12] | (d[13] << 8) | (d[14] << 16) | (static_cast<std::uint32_t>(d[15]) << 24);
+}
+
+class ProcessFileTest : public ::testing::Test {
+protected:
+    std::string Make(const TBytes& bytes, const std::string& name = "t.dbf")
+    {
+        const auto path = dir.File(name);
+        WriteAll(path, bytes);
+        return path;
+    }
+    std::vector<std::string> Correct(const std::string& path, const TChoices& c = {})
+    {
+        recorder.messages.clear();
+        ProcessFile(path, c.offsetMode, c.codePage, c.removeIndex, c.insertDate, c.date);
+        return recorder.messages;
+    }
+    // Corrects a table built from spec and returns the file afterwards.
+    TBytes CorrectTable(const TTableSpec& spec, const TChoices& c = {})
+    {
+        const auto path = Make(spec.Build());
+        Correct(path, c);
+        return ReadAll(path);
+    }
+    // Expects the file's bytes from `from` on to be as they were.
+    static void ExpectUnchangedFrom(const TBytes& before, const TBytes& after, std::size_t from)
+    {
+        ASSERT_EQ(before.size(), after.size());
+        EXPECT_TRUE(std::equal(before.begin() + static_cast<std::ptrdiff_t>(from), before.end(),
+                               after.begin() + static_cast<std::ptrdiff_t>(from)));
+    }
+    TScratchDir dir;
+    TMessageRecorder recorder;
+};
+
+TTableSpec Messy()
+{
+    TTableSpec spec;
+    spec.fields = {{" name", 'c', 10, 2, 77, 0xEE}, {"BORN  ", 'd', 8, 1, 88, 0xEE}, {"ok", 'l', 1, 3, 99, 0xEE}};
+    spec.recordCount = 4;
+    return spec;
+}
+
+}  // namespace
+
+TEST_F(ProcessFileTest, CorrectsEveryHeaderByteAndNothingElse)
+{
+    const auto spec = Messy();
+    const auto before = spec.Build();
+    const auto path = Make(before);
+    TChoices c;
+    c.offsetMode = omSet;
+    c.codePage = cpDos866;
+    c.removeIndex = true;
+    c.insertDate = true;
+    EXPECT_EQ(Correct(path, c), std::vector<std::string>{kDone + "101 -> 38"});
+    const auto after = ReadAll(path);
+
+    TBytes header(before.begin(), before.begin() + 32);
+    header[1] = 124;
+    header[2] = 3;
+    header[3] = 5;
+    std::fill(header.begin() + 12, header.begin() + 28, 0);
+    header[28] = 0;
+    header[29] = 38;
+    header[30] = header[31] = 0;
+    EXPECT_EQ(TBytes(after.begin(), after.begin() + 32), header);
+
+    const struct { const char* name; char type; std::uint8_t decimals; std::uint32_t displacement; } fields[] = {
+        {"name", 'C', 0, 1}, {"BORN", 'D', 0, 11}, {"ok", 'L', 0, 19}};
+    for (std::size_t i = 0; i < 3; ++i) {
+        TBytes expected(32, 0);
+        std::copy_n(fields[i].name, std::char_traits<char>::length(fields[i].name), expected.begin());
+        expected[11] = static_cast<std::uint8_t>(fields[i].type);
+        for (int b = 0; b < 4; ++b) expected[12 + b] = static_cast<std::uint8_t>(fields[i].displacement >> (8 * b));
+        expected[16] = spec.fields[i].length;
+        expected[17] = fields[i].decimals;
+        EXPECT_EQ(TBytes(Descriptor(after, i), Descriptor(after, i) + 32), expected) << "field " << i;
+    }
+    // The terminator, the records and the end-of-file mark stay as they were.
+    ExpectUnchangedFrom(before, after, 32 + 3 * 32);
+}
+
+TEST_F(ProcessFileTest, OffsetModes)
+{
+    TTableSpec spec;
+    spec.fields = {{"A", 'C', 10, 0, 77}, {"B", 'D', 8, 0, 88}, {"C", 'L', 1, 0, 99}};
+    const struct { int mode; std::uint32_t expected[3]; } cases[] = {
+        {omSet, {1, 11, 19}}, {omClear, {0, 0, 0}}, {omLeave, {77, 88, 99}}, {7, {77, 88, 99}}, {-1, {77, 88, 99}},
+    };
+    for (const auto& c : cases) {
+        TChoices choices;
+        choices.offsetMode = c.mode;
+        const auto after = CorrectTable(spec, choices);
+        for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(Displacement(after, i), c.expected[i]) << c.mode << " " << i;
+    }
+}
+
+TEST_F(ProcessFileTest, TypesAreUpperCasedAndDecimalsClearedOnlyForCharacterDateLogical)
+{
+    const struct { char type; std::uint8_t decimals; char newType; std::uint8_t newDecimals; } cases[] = {
+        {'c', 2, 'C', 0}, {'n', 2, 'N', 2}, {'l', 1, 'L', 0}, {'d', 4, 'D', 0}, {'C', 5, 'C', 0},
+        {'f', 3, 'F', 3}, {'N', 2, 'N', 2}, {'m', 0, 'M', 0}, {'@', 1, '@', 1}, {'\xE3', 2, '\xE3', 2},
+    };
+    for (const auto& c : cases) {
+        TTableSpec spec;
+        spec.fields = {{"F", c.type, 10, c.decimals}};
+        spec.recordLength = 11 + 256;  // not a long-character layout
+        const auto after = CorrectTable(spec);
+        EXPECT_EQ(Descriptor(after, 0)[11], static_cast<std::uint8_t>(c.newType)) << c.type;
+        EXPECT_EQ(Descriptor(after, 0)[17], c.newDecimals) << c.type;
+    }
+}
+
+TEST_F(ProcessFileTest, FieldNamesAreTrimmedAndPaddedWithZeros)
+{
+    using Name = std::array<std::uint8_t, 11>;
+    const struct { const char* what; Name stored; Name expected; } cases[] = {
+        {"spaces before, junk after the end", {' ', ' ', 'A', 'B', 0, 'x', 'y', 'z', 1, 2, 3},
+         {'A', 'B', 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"eleven spaces", {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '}, {}},
+        {"high first byte", {200, 'A', 0}, {200, 'A', 0}},
+        {"plain", {'C', 'I', 'T', 'Y', 0}, {'C', 'I', 'T', 'Y', 0}},
+        {"control bytes at both ends", {'\t', 'N', ' ', 'M', '\r', 31, 0}, {'N', ' ', 'M', 0}},
+        {"eleven letters, no end", {'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K'},
+         {'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K'}},
+        {"trailing high byte kept", {' ', 'X', 255, ' ', 0}, {'X', 255, 0}},
+    };
+    for (const auto& c : cases) {
+        TTableSpec spec;
+        spec.fields = {{"F", 'C', 4}};
+        auto bytes = spec.Build();
+        std::copy(c.stored.begin(), c.stored.end(), bytes.begin() + 32);
+        const auto path = Make(bytes);
+        Correct(path);
+        const auto after = ReadAll(path);
+        EXPECT_TRUE(std::equal(c.expected.begin(), c.expected.end(), Descriptor(after, 0))) << c.what;
+    }
+}
+
+TEST_F(ProcessFileTest, LastUpdateDate)
+{
+    const struct { year_month_day date; std::uint8_t bytes[3]; } cases[] = {
+        {{year{2024}, month{3}, day{5}}, {124, 3, 5}},
+        {{year{1999}, month{12}, day{31}}, {99, 12, 31}},
+        {{year{2156}, month{1}, day{1}}, {0, 1, 1}},
+    };
+    for (const auto& c : cases) {
+        TChoices choices;
+        choices.insertDate = true;
+        choices.date = c.date;
+        const auto after = CorrectTable(Messy(), choices);
+        EXPECT_EQ(TBytes(after.begin() + 1, after.begin() + 4), TBytes(c.bytes, c.bytes + 3));
+    }
+    TChoices keep;
+    keep.date = {year{2030}, month{1}, day{1}};
+    const auto spec = Messy();
+    const auto after = CorrectTable(spec, keep);
+    EXPECT_EQ(TBytes(after.begin() + 1, after.begin() + 4), TBytes(spec.lastUpdate, spec.lastUpdate + 3));
+}
+
+TEST_F(ProcessFileTest, IndexFlagClearedOnlyOnRequest)
+{
+    TTableSpec spec = Messy();
+    spec.mdxFlag = 1;
+    TChoices keep;
+    EXPECT_EQ(CorrectTable(spec, keep)[28], 1);
+    TChoices clear;
+    clear.removeIndex = true;
+    EXPECT_EQ(CorrectTable(spec, clear)[28], 0);
+}
+
+TEST_F(ProcessFileTest, CodePageAndSummaryForEveryChoice)
+{
+    const struct { int choice; std::uint8_t oldByte; std::uint8_t newByte; std::string summary; } cases[] = {
+        {cpZero, 0, 0, kDone + "0 - не изменилась"},
+        {cpZero, 87, 0, kDone + "87 -> 0"},
+        {cpDos866, 38, 38, kDone + "38 - не изменилась"},
+        {cpDos866, 101, 38, kDone + "101 -> 38"},
+        {cpWin1251, 0, 87, kDone + "0 -> 87"},
+        {cpWin1251, 87, 87, kDone + "87 - не изменилась"},
+        {cpLeave, 101, 101, kDone + "101"},
+        {-1, 255, 255, kDone + "255"},
+        {42, 38, 38, kDone + "38"},
+    };
+    for (const auto& c : cases) {
+        TTableSpec spec = Messy();
+        spec.languageDriver = c.oldByte;
+        const auto path = Make(spec.Build());
+        TChoices choices;
+        choices.codePage = c.choice;
+        EXPECT_EQ(Correct(path, choices), std::vector<std::string>{c.summary});
+        EXPECT_EQ(ReadAll(path)[29], c.newByte) << c.summary;
+    }
+}
+
+TEST_F(ProcessFileTest, OnlyTheHeaderAndTheDescriptorsInUseAreWritten)
+{
+    TTableSpec noFields;
+    noFields.tail = TBytes(40, 0x5A);
+    TTableSpec zeroTail = Messy();
+    zeroTail.tail = TBytes(263, 0);
+    TTableSpec textTail = Messy();
+    textTail.tail = TBytes(263, 'T');
+    TTableSpec emptyInside = Messy();
+    emptyInside.fields.push_back({"", 'C', 0});
+    const struct { const char* what; TTableSpec spec; std::size_t written; } cases[] = {
+        {"no fields", noFields, 32},
+        {"zero tail", zeroTail, 32 + 3 * 32},
+        {"text tail", textTail, 32 + 3 * 32},
+        {"empty descriptor last", emptyInside, 32 + 3 * 32},
+    };
+    for (const auto& c : cases) {
+        const auto before = c.spec.Build();
+        const auto path = Make(before);
+        TChoices all;
+        all.offsetMode = omSet;
+        all.codePage = cpZero;
+        all.removeIndex = true;
+        all.insertDate = true;
+        ASSERT_EQ(Correct(path, all).size(), 1U) << c.what;
+        const auto after = ReadAll(path);
+        ExpectUnchangedFrom(before, after, c.written);
+        EXPECT_NE(TBytes(before.begin(), before.begin() + 32), TBytes(after.begin(), after.begin() + 32)) << c.what;
+    }
+}
+
+TEST_F(ProcessFileTest, RecordsAndLengthStayByteForByte)
+{
+    TTableSpec spec = Messy();
+    spec.recordCount = 1000;
+    const auto before = spec.Build();
+    const auto path = Make(before);
+    TChoices c;
+    c.offsetMode = omClear;
+    c.codePage = cpWin1251;
+    Correct(path, c);
+    const auto after = ReadAll(path);
+    ExpectUnchangedFrom(before, after, 32 + 3 * 32);
+    // A second correction with the same choices writes the same bytes.
+    Correct(path, c);
+    EXPECT_EQ(ReadAll(path), after);
+}
+
+TEST_F(ProcessFileTest, FailuresBeforeTheWriteLeaveTheFileAlone)
+{
+    const auto full = Messy().Build();
+    std::filesystem::create_directory(dir.Path() / "folder.dbf");
+    const struct { const char* what; std::string name; TBytes bytes; std::vector<std::string> messages; } cases[] = {
+        {"wrong extension", "x.txt", full, {kBadTypeMsg, kNotFoundMsg}},
+        {"20 bytes", "short.dbf", TBytes(full.begin(), full.begin() + 20), {kReadHeaderMsg}},
+        {"ends inside the descriptors", "cut.dbf", TBytes(full.begin(), full.begin() + 90),
+         {kReadHeaderMsg, kReadRecordMsg}},
+    };
+    for (const auto& c : cases) {
+        const auto path = Make(c.bytes, c.name);
+        EXPECT_EQ(Correct(path), c.messages) << c.what;
+        EXPECT_EQ(ReadAll(path), c.bytes) << c.what;
+    }
+    EXPECT_EQ(Correct(" "), (std::vector<std::string>{kBadTypeMsg, kNotFoundMsg}));
+    EXPECT_EQ(Correct(dir.File("folder.dbf")), std::vector<std::string>{kNotFoundMsg + dir.File("folder.dbf")});
+    EXPECT_EQ(Correct(dir.File("none.dbf")), std::vector<std::string>{kNotFoundMsg + dir.File("none.dbf")});
+}
+
+TEST_F(ProcessFileTest, AMissingFirstRecordDoesNotStopTheCorrection)
+{
+    TTableSpec spec = Messy();
+    spec.actualRecords = 0;
+    const auto path = Make(spec.Build());
+    TChoices c;
+    c.codePage = cpZero;
+    EXPECT_EQ(Correct(path, c), (std::vector<std::string>{kReadRecordMsg, kDone + "101 -> 0"}));
+    EXPECT_EQ(ReadAll(path)[29], 0);
+}
+
+TEST_F(ProcessFileTest, AFileHeldByAnotherProgramIsLeftAlone)
+{
+    const auto before = Messy().Build();
+    const auto path = Make(before, "held.dbf");
+    const THoldMode modes[] = {THoldMode::Read, THoldMode::Write,
+#ifndef _WIN32
+                               THoldMode::Map, THoldMode::Flock, THoldMode::OfdLock
+#endif
+    };
+    for (const auto mode : modes) {
+        THoldingProcess other(path, mode);
+        ASSERT_TRUE(other.Holding()) << static_cast<int>(mode);
+        EXPECT_EQ(Correct(path), std::vector<std::string>{InUseMessage("held.dbf")}) << static_cast<int>(mode);
+    }
+    EXPECT_EQ(ReadAll(path), before);
+}
+
+TEST_F(ProcessFileTest, LongCharacterFieldsKeepTheirHighWidthByte)
+{
+    // A 300-byte character field stored as width 44 with 1 in the decimal count.
+    TTableSpec clipper;
+    clipper.fields = {{"NOTE", 'c', 44, 1, 0}, {"BORN", 'D', 8, 0, 0}, {"QTY", 'N', 5, 2, 0}};
+    clipper.recordLength = 1 + 300 + 8 + 5;
+    clipper.recordCount = 2;
+    TChoices set;
+    set.offsetMode = omSet;
+    auto after = CorrectTable(clipper, set);
+    EXPECT_EQ(Descriptor(after, 0)[11], 'C');
+    EXPECT_EQ(Descriptor(after, 0)[17], 1);
+    EXPECT_EQ(Displacement(after, 0), 1U);
+    EXPECT_EQ(Displacement(after, 1), 301U);
+    EXPECT_EQ(Displacement(after, 2), 309U);
+    EXPECT_EQ(Descriptor(after, 2)[17], 2);
+
+    // When the record length fits neither layout, the decimals are cleared.
+    clipper.recordLength = 1 + 300 + 8 + 5 + 1;
+    after = CorrectTable(clipper, set);
+    EXPECT_EQ(Descriptor(after, 0)[17], 0);
+    EXPECT_EQ(Displacement(after, 1), 45U);
+}
+
+TEST_F(ProcessFileTest, VisualFoxProTablesAreRefused)
+{
+    for (const std::uint8_t version : {0x30, 0x31, 0x32}) {
+        TTableSpec spec = Messy();
+        spec.version = version;
+        const auto before = spec.Build();
+        const auto path = Make(before);
+        EXPECT_EQ(Correct(path), std::vector<std::string>{kFoxProMsg});
+        EXPECT_EQ(ReadAll(path), before);
+    }
+    TTableSpec foxBase = Messy();
+    foxBase.version = 0x83;  // dBase III with memo: corrected as usual
+    EXPECT_EQ(Correct(Make(foxBase.Build())).size(), 1U);
+}
+
+TEST_F(ProcessFileTest, AFailedWriteRaisesAndShowsNoSummary)
+{
+    const struct { const char* what; TFileOp op; TFileFault fault; } cases[] = {
+        {"write fails", TFileOp::Write, TFileFault::Fail},
+        {"short write", TFileOp::Write, TFileFault::Short},
+        {"flush fails", TFileOp::Flush, TFileFault::Fail},
+    };
+    for (const auto& c : cases) {
+        const auto path = Make(Messy().Build());
+        auto previous = SetFileFaultHook([&](TFileOp op, std::uint64_t, std::size_t) {
+            return op == c.op ? c.fault : TFileFault::None;
+        });
+        recorder.messages.clear();
+        try {
+            ProcessFile(path, omSet, cpZero, true, false, {});
+            ADD_FAILURE() << c.what << ": no failure raised";
+        } catch (const std::runtime_error& e) {
+            EXPECT_STREQ(e.what(), "Stream write error") << c.what;
+        }
+        SetFileFaultHook(std::move(previous));
+        EXPECT_TRUE(recorder.messages.empty()) << c.what;
+        // The file was closed: it can be had exclusively again.
+        TExclusiveFile again;
+        EXPECT_TRUE(again.Open(path)) << c.what;
+    }
+}

@@ -1,1 +1,259 @@
+// The table object: naming, opening, reading the header, the descriptors and
+// the first record, and the messages each failure gives.
+#include "CreateDBF3.h"
+#include "ExclusiveFile.h"
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+TTableSpec ThreeFields(std::uint32_t records = 5)
+{
+    TTableSpec spec;
+    spec.fields = {{"NAME", 'C', 10}, {"BORN", 'D', 8}, {"OK", 'L', 1}};
+    spec.recordCount = records;
+    return spec;
+}
+
+// Counts the reads the table issues.
+class TReadCounter {
+public:
+    TReadCounter()
+        : FPrevious(SetFileFaultHook([this](TFileOp op, std::uint64_t, std::size_t) {
+              reads += op == TFileOp::Read ? 1 : 0;
+              return TFileFault::None;
+          }))
+    {
+    }
+    ~TReadCounter() { SetFileFaultHook(std::move(FPrevious)); }
+    int reads = 0;
+
+private:
+    TFileFaultHook FPrevious;
+};
+
+class TableTest : public ::testing::Test {
+protected:
+    std::string Make(const std::string& name, const TBytes& bytes)
+    {
+        const auto path = dir.File(name);
+        WriteAll(path, bytes);
+        return path;
+    }
+    TScratchDir dir;
+    TMessageRecorder recorder;
+};
+
+}  // namespace
+
+TEST_F(TableTest, TableNameAcceptsOnlyTheDbfExtensionInAnyCase)
+{
+    for (const std::string name : {"C:\\data\\clients.dbf", "clients.DbF", "a.b\\c.dbf", "/tmp/x.DBF", ".dbf"}) {
+        TDBF table;
+        table.SetTableName(name);
+        EXPECT_EQ(table.TableName(), name);
+    }
+    for (const std::string name :
+         {"clients.db", "clients.dbf.bak", "C:\\x.dbf\\clients", "clients", "clients.dbfx", "dbf", ""}) {
+        TDBF table;
+        table.SetTableName("kept.dbf");
+        recorder.messages.clear();
+        table.SetTableName(name);
+        EXPECT_EQ(table.TableName(), "kept.dbf") << name;
+        EXPECT_EQ(recorder.messages, std::vector<std::string>{kBadTypeMsg}) << name;
+    }
+}
+
+TEST_F(TableTest, TableNameCannotChangeWhileOpen)
+{
+    const auto path = Make("t.dbf", ThreeFields().Build());
+    TDBF table;
+    table.SetTableName(path);
+    table.Open();
+    ASSERT_TRUE(table.Active());
+    table.SetTableName(dir.File("other.dbf"));
+    EXPECT_EQ(table.TableName(), path);
+    EXPECT_EQ(recorder.messages,
+              std::vector<std::string>{"TableName: Это свойство нельзя изменять, если файл открыт"});
+}
+
+TEST_F(TableTest, OpenReadsHeaderDescriptorsAndFirstRecord)
+{
+    const auto spec = ThreeFields(5);
+    const auto bytes = spec.Build();
+    ASSERT_EQ(spec.ComputedHeaderLength(), 129);
+    const auto path = Make("t.dbf", bytes);
+    TDBF table;
+    table.SetTableName(path);
+    table.Open();
+    EXPECT_TRUE(table.Active());
+    EXPECT_TRUE(table.HeaderRead());
+    EXPECT_EQ(table.FieldCount(), 3);
+    EXPECT_EQ(table.RecordCount(), 5);
+    EXPECT_EQ(table.RecNo(), 1);
+    const std::size_t recordLength = spec.ComputedRecordLength();
+    EXPECT_TRUE(std::equal(bytes.begin() + 129, bytes.begin() + 129 + static_cast<std::ptrdiff_t>(recordLength),
+                           table.RecordBuffer().begin()));
+    // The images are the file's bytes: header and descriptors as one run.
+    const auto image = table.HeaderImage();
+    ASSERT_EQ(image.size(), 32U + 3 * 32);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), bytes.begin()));
+    EXPECT_TRUE(recorder.messages.empty());
+}
+
+TEST_F(TableTest, NoRecordsMeansNoRecordRead)
+{
+    const auto path = Make("t.dbf", ThreeFields(0).Build());
+    TReadCounter counter;
+    TDBF table;
+    table.SetTableName(path);
+    table.Open();
+    EXPECT_TRUE(table.HeaderRead());
+    EXPECT_EQ(table.RecNo(), 0);
+    EXPECT_EQ(counter.reads, 2);  // the header and the descriptors
+    EXPECT_TRUE(recorder.messages.empty());
+}
+
+TEST_F(TableTest, EmptyDescriptorsAreCountedOffButNotMoved)
+{
+    struct Case {
+        const char* what;
+        TTableSpec spec;
+        int expected;
+    };
+    TTableSpec secondEmpty;
+    secondEmpty.fields = {{"A", 'C', 1}, {"", 'C', 5}, {"C", 'C', 1}, {"D", 'C', 1}};
+    TTableSpec zeroWidth;
+    zeroWidth.fields = {{"A", 'C', 0}, {"B", 'C', 2}};
+    TTableSpec zeroTail = ThreeFields();
+    zeroTail.tail = TBytes(263, 0);  // 392-byte header: 11 chunks, 8 of them tail
+    TTableSpec textTail = ThreeFields();
+    textTail.tail = TBytes(263, 'X');  // the tail reads like descriptors in use
+    const Case cases[] = {
+        {"second of four empty", secondEmpty, 3},
+        {"zero width", zeroWidth, 1},
+        {"zero tail after terminator", zeroTail, 3},
+        {"text tail after terminator", textTail, 3},
+    };
+    for (const auto& c : cases) {
+        const auto path = Make("t.dbf", c.spec.Build());
+        TDBF table;
+        table.SetTableName(path);
+        table.Open();
+        EXPECT_TRUE(table.HeaderRead()) << c.what;
+        EXPECT_EQ(table.FieldCount(), c.expected) << c.what;
+        // The first descriptors keep their places, the empty one among them.
+        for (std::size_t i = 0; i < c.spec.fields.size(); ++i) {
+            EXPECT_EQ(table.Fields()[i].FieldLength, c.spec.fields[i].length) << c.what << " field " << i;
+        }
+    }
+    EXPECT_EQ(DescriptorCount(392), 11);
+}
+
+TEST_F(TableTest, AHundredAndOneDescriptorsFitAndOneMoreIsRefused)
+{
+    TTableSpec most;
+    for (int i = 0; i < 101; ++i) most.fields.push_back({"F" + std::to_string(i), 'C', 1});
+    TDBF fits;
+    fits.SetTableName(Make("most.dbf", most.Build()));
+    fits.Open();
+    EXPECT_TRUE(fits.HeaderRead());
+    EXPECT_EQ(fits.FieldCount(), 101);
+    EXPECT_TRUE(recorder.messages.empty());
+
+    for (const std::uint16_t headerLength : {3296, 31, 0, 65535}) {
+        auto bytes = ThreeFields(0).Build();
+        bytes[8] = static_cast<std::uint8_t>(headerLength);
+        bytes[9] = static_cast<std::uint8_t>(headerLength >> 8);
+        bytes.resize(4000, 0);  // so that only the count can refuse it
+        recorder.messages.clear();
+        TDBF table;
+        table.SetTableName(Make("many.dbf", bytes));
+        table.Open();
+        EXPECT_TRUE(table.Active()) << headerLength;
+        EXPECT_FALSE(table.HeaderRead()) << headerLength;
+        EXPECT_EQ(recorder.messages, std::vector<std::string>{kReadHeaderMsg}) << headerLength;
+    }
+}
+
+TEST_F(TableTest, ShortFilesGiveTheirMessagesInOrder)
+{
+    struct Case {
+        const char* what;
+        TBytes bytes;
+        std::vector<std::string> messages;
+        bool headerRead;
+    };
+    const auto full = ThreeFields(5).Build();
+    TTableSpec noRecords = ThreeFields(5);
+    noRecords.actualRecords = 0;
+    TTableSpec longRecord;
+    longRecord.fields = {{"MEMO", 'C', 200}};
+    longRecord.recordLength = 5000;  // more than the record buffer holds
+    longRecord.recordCount = 1;
+    longRecord.actualRecords = 0;
+    TBytes longRecordFits = longRecord.Build();
+    longRecordFits.resize(longRecordFits.size() + 4000, 'x');
+    const Case cases[] = {
+        {"20-byte file", TBytes(full.begin(), full.begin() + 20), {kReadHeaderMsg}, false},
+        {"ends inside the descriptors", TBytes(full.begin(), full.begin() + 70), {kReadHeaderMsg, kReadRecordMsg}, false},
+        {"records missing", noRecords.Build(), {kReadRecordMsg}, true},
+        {"record longer than the buffer, file short", longRecord.Build(), {kReadRecordMsg}, true},
+        {"record longer than the buffer, first 4000 bytes there", longRecordFits, {}, true},
+        {"empty file", {}, {kReadHeaderMsg}, false},
+    };
+    for (const auto& c : cases) {
+        recorder.messages.clear();
+        TDBF table;
+        table.SetTableName(Make("t.dbf", c.bytes));
+        table.Open();
+        EXPECT_TRUE(table.Active()) << c.what;
+        EXPECT_EQ(table.HeaderRead(), c.headerRead) << c.what;
+        EXPECT_EQ(recorder.messages, c.messages) << c.what;
+    }
+}
+
+TEST_F(TableTest, MissingFilesAndFoldersAreNotFound)
+{
+    std::filesystem::create_directory(dir.Path() / "folder.dbf");
+    for (const auto& path : {dir.File("missing.dbf"), dir.File("folder.dbf")}) {
+        recorder.messages.clear();
+        TDBF table;
+        table.SetTableName(path);
+        table.Open();
+        EXPECT_FALSE(table.Active());
+        EXPECT_EQ(recorder.messages, std::vector<std::string>{kNotFoundMsg + path});
+    }
+    TDBF unnamed;
+    unnamed.Open();
+    EXPECT_EQ(recorder.messages.back(), kNotFoundMsg);
+}
+
+TEST_F(TableTest, AFileHeldElsewhereIsNotOpened)
+{
+    const auto path = Make("held.dbf", ThreeFields().Build());
+    THoldingProcess other(path, THoldMode::Read);
+    ASSERT_TRUE(other.Holding());
+    TDBF table;
+    table.SetTableName(path);
+    table.Open();
+    EXPECT_FALSE(table.Active());
+    EXPECT_FALSE(table.Stream().IsOpen());
+    EXPECT_EQ(recorder.messages, std::vector<std::string>{InUseMessage("held.dbf")});
+}
+
+TEST_F(TableTest, OpenTwiceDoesNothingMore)
+{
+    const auto path = Make("t.dbf", ThreeFields().Build());
+    TReadCounter counter;
+    TDBF table;
+    table.SetTableName(path);
+    table.Open();
+    const int reads = counter.reads;
+    table.Open();
+    EXPECT_EQ(counter.reads, reads);
+    EXPECT_TRUE(recorder.messages.empty());
+}

@@ -101,6 +101,12 @@ bool TakeExclusively(int fd, const struct stat& file)
     return false;  // EAGAIN: open elsewhere
 }
 
+// A name with a 0 byte inside would name another file to the system.
+bool IsUsableName(const std::string& name)
+{
+    return !name.empty() && name.find('\0') == std::string::npos;
+}
+
 }  // namespace
 
 TFileFaultHook SetFileFaultHook(TFileFaultHook hook)
@@ -116,7 +122,7 @@ TExclusiveFile::~TExclusiveFile()
 bool TExclusiveFile::Exists(const std::string& name)
 {
     struct stat info {};
-    return !name.empty() && stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    return IsUsableName(name) && stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 std::string TExclusiveFile::BaseName(const std::string& name)
@@ -128,6 +134,7 @@ std::string TExclusiveFile::BaseName(const std::string& name)
 bool TExclusiveFile::Open(const std::string& name)
 {
     Close();
+    if (!IsUsableName(name)) return false;
     // Non-blocking, so that a file leased by another program fails at once
     // instead of waiting for that program.
     const int fd = open(name.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
