@@ -44,5 +44,6 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
     // Shown outside the catch, so the box's own event loop runs with no
     // exception in flight.
     ShowErrorBox(activeWindow(), text, ApplicationTitle());
-    return false;
+    // The failure has been dealt with: the event is not passed on.
+    return true;
 }

@@ -153,11 +153,17 @@ TEST(UnexpectedFailureTest, ShownInTheErrorBoxAndTheProgramGoesOn)
     TBoxAnswerer answerer;
     TThrowingObject object;
     QEvent event(QEvent::User);
-    EXPECT_FALSE(QCoreApplication::sendEvent(&object, &event));
+    QCoreApplication::sendEvent(&object, &event);
     ASSERT_EQ(answerer.seen.size(), 1U);
     EXPECT_EQ(answerer.seen[0].kind, TBoxKind::Error);
     EXPECT_EQ(answerer.seen[0].text, QStringLiteral("Неожиданный сбой."));
     EXPECT_EQ(answerer.seen[0].title, ApplicationTitle());
+
+    // The loop goes on delivering events to the same object.
+    QEvent again(QEvent::User);
+    QCoreApplication::sendEvent(&object, &again);
+    ASSERT_EQ(answerer.seen.size(), 2U);
+    EXPECT_EQ(answerer.seen[1].text, QStringLiteral("Неожиданный сбой."));
 }
 
 }  // namespace
