@@ -26,6 +26,11 @@ ensure_packages() {
 # What every build of the core needs.
 CORE_PACKAGES=(ca-certificates cmake ninja-build g++ make googletest libgtest-dev libgmock-dev)
 
+# What the window needs besides the core: Qt 6 Widgets (its development
+# package brings the OpenGL headers its CMake files look for) and the narrow
+# sans that stands in for the window's font.
+APP_PACKAGES=(qt6-base-dev fonts-liberation)
+
 # What the hostile-table tests add: the independent reader the corrected
 # tables are compared in, and Python for it and for the seed generator.
 HOSTILE_PACKAGES=(python3 python3-dbfread)

@@ -309,11 +309,8 @@ TEST_F(ProcessFileTest, AFileHeldByAnotherProgramIsLeftAlone)
 {
     const auto before = Messy().Build();
     const auto path = Make(before, "held.dbf");
-    const THoldMode modes[] = {THoldMode::Read, THoldMode::Write,
-#ifndef _WIN32
-                               THoldMode::Map, THoldMode::Flock, THoldMode::OfdLock
-#endif
-    };
+    const THoldMode modes[] = {THoldMode::Read, THoldMode::Write, THoldMode::Map, THoldMode::Flock,
+                               THoldMode::OfdLock};
     for (const auto mode : modes) {
         THoldingProcess other(path, mode);
         ASSERT_TRUE(other.Holding()) << static_cast<int>(mode);

@@ -1,0 +1,49 @@
+#include "Application.h"
+
+#include "MessageBoxes.h"
+
+#include <algorithm>
+#include <exception>
+
+QString ApplicationTitleOf(const QString& executablePath)
+{
+    // Both separators: the path may come from either kind of system.
+    const qsizetype slash = std::max(executablePath.lastIndexOf(u'/'), executablePath.lastIndexOf(u'\\'));
+    QString name = executablePath.mid(slash + 1);
+    const qsizetype dot = name.indexOf(u'.');
+    if (dot >= 0) name.truncate(dot);
+    if (name.isEmpty()) return name;
+    return name.left(1) + name.mid(1).toLower();
+}
+
+QString ApplicationTitle()
+{
+    return ApplicationTitleOf(QCoreApplication::applicationFilePath());
+}
+
+QString FailureText(const QString& what)
+{
+    if (!what.isEmpty() && what.back().unicode() > u'.') return what + u'.';
+    return what;
+}
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
+{
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event)
+{
+    QString text;
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& failure) {
+        text = FailureText(QString::fromUtf8(failure.what()));
+    } catch (...) {
+        text = FailureText(QStringLiteral("Unknown error"));
+    }
+    // Shown outside the catch, so the box's own event loop runs with no
+    // exception in flight.
+    ShowErrorBox(activeWindow(), text, ApplicationTitle());
+    // The failure has been dealt with: the event is not passed on.
+    return true;
+}

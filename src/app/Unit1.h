@@ -1,0 +1,71 @@
+// The main window: the table's name, the five correction choices and the
+// process button.
+#pragma once
+
+#include <QDateEdit>
+#include <QWidget>
+
+#include <string>
+
+class QButtonGroup;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QToolButton;
+
+// A date picker that is one stop in the tab order: Tab leaves it rather than
+// walking through its day, month and year.
+class TDateTimePicker : public QDateEdit {
+    Q_OBJECT
+public:
+    using QDateEdit::QDateEdit;
+
+protected:
+    bool focusNextPrevChild(bool next) override;
+};
+
+// The file name taken by the process button; lives as long as the program.
+extern std::string DbfFileName;
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+
+    // The controls, named by kind and number.
+    QLabel* LabeledEdit1Label;
+    QLineEdit* LabeledEdit1;
+    QToolButton* SpeedButton1;
+    QGroupBox* RadioGroup1;
+    QButtonGroup* RadioGroup1Items;
+    QGroupBox* RadioGroup2;
+    QButtonGroup* RadioGroup2Items;
+    QCheckBox* CheckBox2;
+    TDateTimePicker* DateTimePicker1;
+    QCheckBox* CheckBox1;
+    QPushButton* BitBtn1;
+
+    // The selected item of a radio group, counted from 0.
+    [[nodiscard]] int RadioGroup1ItemIndex() const;
+    [[nodiscard]] int RadioGroup2ItemIndex() const;
+
+    // The name last chosen in the file-open dialog.
+    [[nodiscard]] const QString& OpenDialog1FileName() const { return FOpenDialog1FileName; }
+
+public slots:
+    void FormShow();
+    void SpeedButton1Click();
+    void Button1Click();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    QString FOpenDialog1FileName;
+    bool FShownBefore = false;
+};
