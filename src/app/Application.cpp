@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 
 QString ApplicationTitleOf(const QString& executablePath)
 {
@@ -27,23 +28,40 @@ QString FailureText(const QString& what)
     return what;
 }
 
+namespace {
+
+// Runs work; the text of a failure that escapes it, or nothing.
+std::optional<QString> FailureOf(const std::function<void()>& work)
+{
+    try {
+        work();
+        return std::nullopt;
+    } catch (const std::exception& failure) {
+        return FailureText(QString::fromUtf8(failure.what()));
+    } catch (...) {
+        return FailureText(QStringLiteral("Unknown error"));
+    }
+}
+
+}  // namespace
+
+void RunHandler(const std::function<void()>& handler)
+{
+    // Shown outside the catch, so the box's own event loop runs with no
+    // exception in flight.
+    if (const auto text = FailureOf(handler)) ShowErrorBox(QApplication::activeWindow(), *text, ApplicationTitle());
+}
+
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event)
 {
-    QString text;
-    try {
-        return QApplication::notify(receiver, event);
-    } catch (const std::exception& failure) {
-        text = FailureText(QString::fromUtf8(failure.what()));
-    } catch (...) {
-        text = FailureText(QStringLiteral("Unknown error"));
-    }
-    // Shown outside the catch, so the box's own event loop runs with no
-    // exception in flight.
-    ShowErrorBox(activeWindow(), text, ApplicationTitle());
+    bool handled = true;
+    const auto text = FailureOf([&] { handled = QApplication::notify(receiver, event); });
+    if (!text) return handled;
+    ShowErrorBox(activeWindow(), *text, ApplicationTitle());
     // The failure has been dealt with: the event is not passed on.
     return true;
 }

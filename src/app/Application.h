@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QString>
 
+#include <functional>
+
 // The title from an executable's name: the name without its directory, cut
 // before its first dot, every character after the first in lower case
 // (DIZEVU.EXE gives Dizevu).
@@ -16,6 +18,12 @@ QString ApplicationTitle();
 // A failure's text as the error box shows it: a full stop is added when the
 // text is not empty and its last character comes after the full stop (46).
 QString FailureText(const QString& what);
+
+// Runs a handler of the window; a failure that escapes it is shown as notify
+// shows one. Qt's code between an event and a handler is not safe for
+// exceptions (it leaks the event's data, and may leave state half changed), so
+// a failure is caught before it can travel back through it.
+void RunHandler(const std::function<void()>& handler);
 
 class TApplication : public QApplication {
 public:

@@ -1,5 +1,6 @@
 #include "Unit1.h"
 
+#include "Application.h"
 #include "MessageBoxes.h"
 #include "Pictures.h"
 #include "ProcessFile.h"
@@ -159,8 +160,10 @@ TForm1::TForm1(QWidget* parent)
     for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
     RadioGroup1Items->checkedButton()->setFocus();
 
-    connect(SpeedButton1, &QToolButton::clicked, this, &TForm1::SpeedButton1Click);
-    connect(BitBtn1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    // A failure in a handler is shown here, before it could travel back
+    // through Qt's event delivery.
+    connect(SpeedButton1, &QToolButton::clicked, this, [this] { RunHandler([this] { SpeedButton1Click(); }); });
+    connect(BitBtn1, &QPushButton::clicked, this, [this] { RunHandler([this] { Button1Click(); }); });
 }
 
 bool TDateTimePicker::focusNextPrevChild(bool next)
