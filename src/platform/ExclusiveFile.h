@@ -23,6 +23,10 @@ using TFileFaultHook = std::function<TFileFault(TFileOp op, std::uint64_t positi
 // the previous one. An empty hook injects nothing.
 TFileFaultHook SetFileFaultHook(TFileFaultHook hook);
 
+// Asks the installed hook, if any, what should become of an operation; each
+// platform's file layer calls it before the operation itself.
+TFileFault InjectedFault(TFileOp op, std::uint64_t position, std::size_t size);
+
 class TExclusiveFile {
 public:
     TExclusiveFile() = default;

@@ -24,18 +24,6 @@
 
 namespace {
 
-TFileFaultHook& FaultHook()
-{
-    static TFileFaultHook hook;
-    return hook;
-}
-
-TFileFault InjectedFault(TFileOp op, std::uint64_t position, std::size_t size)
-{
-    const auto& hook = FaultHook();
-    return hook ? hook(op, position, size) : TFileFault::None;
-}
-
 // A broken lease is announced with SIGIO, whose default action ends the
 // process. The lease is only ever given up by closing, so the signal is not
 // needed; an application's own handler is left alone.
@@ -108,16 +96,6 @@ bool IsUsableName(const std::string& name)
 }
 
 }  // namespace
-
-TFileFaultHook SetFileFaultHook(TFileFaultHook hook)
-{
-    return std::exchange(FaultHook(), std::move(hook));
-}
-
-TExclusiveFile::~TExclusiveFile()
-{
-    Close();
-}
 
 bool TExclusiveFile::Exists(const std::string& name)
 {

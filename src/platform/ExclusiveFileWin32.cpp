@@ -26,18 +26,6 @@
 
 namespace {
 
-TFileFaultHook& FaultHook()
-{
-    static TFileFaultHook hook;
-    return hook;
-}
-
-TFileFault InjectedFault(TFileOp op, std::uint64_t position, std::size_t size)
-{
-    const auto& hook = FaultHook();
-    return hook ? hook(op, position, size) : TFileFault::None;
-}
-
 // A name as the system calls take it: in the ANSI code page when it can be
 // spelt there, else in UTF-16.
 struct TSystemName {
@@ -148,16 +136,6 @@ bool Seek(HANDLE file, std::uint64_t position)
 
 }  // namespace
 
-TFileFaultHook SetFileFaultHook(TFileFaultHook hook)
-{
-    return std::exchange(FaultHook(), std::move(hook));
-}
-
-TExclusiveFile::~TExclusiveFile()
-{
-    Close();
-}
-
 bool TExclusiveFile::Exists(const std::string& name)
 {
     if (CannotNameAFile(name)) return false;
@@ -188,6 +166,7 @@ bool TExclusiveFile::Open(const std::string& name)
 {
     Close();
     if (CannotNameAFile(name)) return false;
+    if (InjectedFault(TFileOp::Open, 0, 0) != TFileFault::None) return false;
     const TSystemName systemName = SystemName(name);
     // Share mode 0: fails with a sharing violation while anyone else has the
     // file open, and keeps everyone else out while it is held. The handle is
