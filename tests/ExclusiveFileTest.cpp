@@ -191,9 +191,9 @@ TEST_F(ExclusiveFileTest, NamesThatAreNotTablesAreNotOpened)
     }
     // A link to a table is corrected through the link.
     std::filesystem::create_symlink(table, dir.Path() / "link.dbf");
-    TTableSpec spec;
-    spec.fields = {{"A", 'c', 1}};
-    WriteAll(table, spec.Build());
+    TTableLayout layout;
+    layout.fields = {{"A", 'c', 1}};
+    WriteAll(table, layout.Build());
     recorder.messages.clear();
     ProcessFile(dir.File("link.dbf"), omSet, cpZero, true, false, {});
     EXPECT_EQ(recorder.messages.size(), 1U);

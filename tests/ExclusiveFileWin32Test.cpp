@@ -22,12 +22,12 @@ namespace fs = std::filesystem;
 
 const std::chrono::year_month_day kDate{std::chrono::year{2024}, std::chrono::month{3}, std::chrono::day{5}};
 
-TTableSpec SampleTable()
+TTableLayout SampleTable()
 {
-    TTableSpec spec;
-    spec.fields = {{" name", 'c', 10, 2}, {"born", 'd', 8, 1}, {"ok  ", 'l', 1, 0}};
-    spec.recordCount = 5;
-    return spec;
+    TTableLayout layout;
+    layout.fields = {{" name", 'c', 10, 2}, {"born", 'd', 8, 1}, {"ok  ", 'l', 1, 0}};
+    layout.recordCount = 5;
+    return layout;
 }
 
 void Correct(const std::string& name)

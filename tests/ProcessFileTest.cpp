@@ -47,10 +47,10 @@ protected:
         ProcessFile(path, c.offsetMode, c.codePage, c.removeIndex, c.insertDate, c.date);
         return recorder.messages;
     }
-    // Corrects a table built from spec and returns the file afterwards.
-    TBytes CorrectTable(const TTableSpec& spec, const TChoices& c = {})
+    // Corrects a table built from layout and returns the file afterwards.
+    TBytes CorrectTable(const TTableLayout& layout, const TChoices& c = {})
     {
-        const auto path = Make(spec.Build());
+        const auto path = Make(layout.Build());
         Correct(path, c);
         return ReadAll(path);
     }
@@ -65,20 +65,20 @@ protected:
     TMessageRecorder recorder;
 };
 
-TTableSpec Messy()
+TTableLayout Messy()
 {
-    TTableSpec spec;
-    spec.fields = {{" name", 'c', 10, 2, 77, 0xEE}, {"BORN  ", 'd', 8, 1, 88, 0xEE}, {"ok", 'l', 1, 3, 99, 0xEE}};
-    spec.recordCount = 4;
-    return spec;
+    TTableLayout layout;
+    layout.fields = {{" name", 'c', 10, 2, 77, 0xEE}, {"BORN  ", 'd', 8, 1, 88, 0xEE}, {"ok", 'l', 1, 3, 99, 0xEE}};
+    layout.recordCount = 4;
+    return layout;
 }
 
 }  // namespace
 
 TEST_F(ProcessFileTest, CorrectsEveryHeaderByteAndNothingElse)
 {
-    const auto spec = Messy();
-    const auto before = spec.Build();
+    const auto layout = Messy();
+    const auto before = layout.Build();
     const auto path = Make(before);
     TChoices c;
     c.offsetMode = omSet;
@@ -105,7 +105,7 @@ TEST_F(ProcessFileTest, CorrectsEveryHeaderByteAndNothingElse)
         std::copy_n(fields[i].name, std::char_traits<char>::length(fields[i].name), expected.begin());
         expected[11] = static_cast<std::uint8_t>(fields[i].type);
         for (int b = 0; b < 4; ++b) expected[12 + b] = static_cast<std::uint8_t>(fields[i].displacement >> (8 * b));
-        expected[16] = spec.fields[i].length;
+        expected[16] = layout.fields[i].length;
         expected[17] = fields[i].decimals;
         EXPECT_EQ(TBytes(Descriptor(after, i), Descriptor(after, i) + 32), expected) << "field " << i;
     }
@@ -115,15 +115,15 @@ TEST_F(ProcessFileTest, CorrectsEveryHeaderByteAndNothingElse)
 
 TEST_F(ProcessFileTest, OffsetModes)
 {
-    TTableSpec spec;
-    spec.fields = {{"A", 'C', 10, 0, 77}, {"B", 'D', 8, 0, 88}, {"C", 'L', 1, 0, 99}};
+    TTableLayout layout;
+    layout.fields = {{"A", 'C', 10, 0, 77}, {"B", 'D', 8, 0, 88}, {"C", 'L', 1, 0, 99}};
     const struct { int mode; std::uint32_t expected[3]; } cases[] = {
         {omSet, {1, 11, 19}}, {omClear, {0, 0, 0}}, {omLeave, {77, 88, 99}}, {7, {77, 88, 99}}, {-1, {77, 88, 99}},
     };
     for (const auto& c : cases) {
         TChoices choices;
         choices.offsetMode = c.mode;
-        const auto after = CorrectTable(spec, choices);
+        const auto after = CorrectTable(layout, choices);
         for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(Displacement(after, i), c.expected[i]) << c.mode << " " << i;
     }
 }
@@ -135,10 +135,10 @@ TEST_F(ProcessFileTest, TypesAreUpperCasedAndDecimalsClearedOnlyForCharacterDate
         {'f', 3, 'F', 3}, {'N', 2, 'N', 2}, {'m', 0, 'M', 0}, {'@', 1, '@', 1}, {'\xE3', 2, '\xE3', 2},
     };
     for (const auto& c : cases) {
-        TTableSpec spec;
-        spec.fields = {{"F", c.type, 10, c.decimals}};
-        spec.recordLength = 11 + 256;  // not a long-character layout
-        const auto after = CorrectTable(spec);
+        TTableLayout layout;
+        layout.fields = {{"F", c.type, 10, c.decimals}};
+        layout.recordLength = 11 + 256;  // not a long-character layout
+        const auto after = CorrectTable(layout);
         EXPECT_EQ(Descriptor(after, 0)[11], static_cast<std::uint8_t>(c.newType)) << c.type;
         EXPECT_EQ(Descriptor(after, 0)[17], c.newDecimals) << c.type;
     }
@@ -159,9 +159,9 @@ TEST_F(ProcessFileTest, FieldNamesAreTrimmedAndPaddedWithZeros)
         {"trailing high byte kept", {' ', 'X', 255, ' ', 0}, {'X', 255, 0}},
     };
     for (const auto& c : cases) {
-        TTableSpec spec;
-        spec.fields = {{"F", 'C', 4}};
-        auto bytes = spec.Build();
+        TTableLayout layout;
+        layout.fields = {{"F", 'C', 4}};
+        auto bytes = layout.Build();
         std::copy(c.stored.begin(), c.stored.end(), bytes.begin() + 32);
         const auto path = Make(bytes);
         Correct(path);
@@ -186,20 +186,20 @@ TEST_F(ProcessFileTest, LastUpdateDate)
     }
     TChoices keep;
     keep.date = {year{2030}, month{1}, day{1}};
-    const auto spec = Messy();
-    const auto after = CorrectTable(spec, keep);
-    EXPECT_EQ(TBytes(after.begin() + 1, after.begin() + 4), TBytes(spec.lastUpdate, spec.lastUpdate + 3));
+    const auto layout = Messy();
+    const auto after = CorrectTable(layout, keep);
+    EXPECT_EQ(TBytes(after.begin() + 1, after.begin() + 4), TBytes(layout.lastUpdate, layout.lastUpdate + 3));
 }
 
 TEST_F(ProcessFileTest, IndexFlagClearedOnlyOnRequest)
 {
-    TTableSpec spec = Messy();
-    spec.mdxFlag = 1;
+    TTableLayout layout = Messy();
+    layout.mdxFlag = 1;
     TChoices keep;
-    EXPECT_EQ(CorrectTable(spec, keep)[28], 1);
+    EXPECT_EQ(CorrectTable(layout, keep)[28], 1);
     TChoices clear;
     clear.removeIndex = true;
-    EXPECT_EQ(CorrectTable(spec, clear)[28], 0);
+    EXPECT_EQ(CorrectTable(layout, clear)[28], 0);
 }
 
 TEST_F(ProcessFileTest, CodePageAndSummaryForEveryChoice)
@@ -216,9 +216,9 @@ TEST_F(ProcessFileTest, CodePageAndSummaryForEveryChoice)
         {42, 38, 38, kDone + "38"},
     };
     for (const auto& c : cases) {
-        TTableSpec spec = Messy();
-        spec.languageDriver = c.oldByte;
-        const auto path = Make(spec.Build());
+        TTableLayout layout = Messy();
+        layout.languageDriver = c.oldByte;
+        const auto path = Make(layout.Build());
         TChoices choices;
         choices.codePage = c.choice;
         EXPECT_EQ(Correct(path, choices), std::vector<std::string>{c.summary});
@@ -228,22 +228,22 @@ TEST_F(ProcessFileTest, CodePageAndSummaryForEveryChoice)
 
 TEST_F(ProcessFileTest, OnlyTheHeaderAndTheDescriptorsInUseAreWritten)
 {
-    TTableSpec noFields;
+    TTableLayout noFields;
     noFields.tail = TBytes(40, 0x5A);
-    TTableSpec zeroTail = Messy();
+    TTableLayout zeroTail = Messy();
     zeroTail.tail = TBytes(263, 0);
-    TTableSpec textTail = Messy();
+    TTableLayout textTail = Messy();
     textTail.tail = TBytes(263, 'T');
-    TTableSpec emptyInside = Messy();
+    TTableLayout emptyInside = Messy();
     emptyInside.fields.push_back({"", 'C', 0});
-    const struct { const char* what; TTableSpec spec; std::size_t written; } cases[] = {
+    const struct { const char* what; TTableLayout layout; std::size_t written; } cases[] = {
         {"no fields", noFields, 32},
         {"zero tail", zeroTail, 32 + 3 * 32},
         {"text tail", textTail, 32 + 3 * 32},
         {"empty descriptor last", emptyInside, 32 + 3 * 32},
     };
     for (const auto& c : cases) {
-        const auto before = c.spec.Build();
+        const auto before = c.layout.Build();
         const auto path = Make(before);
         TChoices all;
         all.offsetMode = omSet;
@@ -259,9 +259,9 @@ TEST_F(ProcessFileTest, OnlyTheHeaderAndTheDescriptorsInUseAreWritten)
 
 TEST_F(ProcessFileTest, RecordsAndLengthStayByteForByte)
 {
-    TTableSpec spec = Messy();
-    spec.recordCount = 1000;
-    const auto before = spec.Build();
+    TTableLayout layout = Messy();
+    layout.recordCount = 1000;
+    const auto before = layout.Build();
     const auto path = Make(before);
     TChoices c;
     c.offsetMode = omClear;
@@ -296,9 +296,9 @@ TEST_F(ProcessFileTest, FailuresBeforeTheWriteLeaveTheFileAlone)
 
 TEST_F(ProcessFileTest, AMissingFirstRecordDoesNotStopTheCorrection)
 {
-    TTableSpec spec = Messy();
-    spec.actualRecords = 0;
-    const auto path = Make(spec.Build());
+    TTableLayout layout = Messy();
+    layout.actualRecords = 0;
+    const auto path = Make(layout.Build());
     TChoices c;
     c.codePage = cpZero;
     EXPECT_EQ(Correct(path, c), (std::vector<std::string>{kReadRecordMsg, kDone + "101 -> 0"}));
@@ -322,7 +322,7 @@ TEST_F(ProcessFileTest, AFileHeldByAnotherProgramIsLeftAlone)
 TEST_F(ProcessFileTest, LongCharacterFieldsKeepTheirHighWidthByte)
 {
     // A 300-byte character field stored as width 44 with 1 in the decimal count.
-    TTableSpec clipper;
+    TTableLayout clipper;
     clipper.fields = {{"NOTE", 'c', 44, 1, 0}, {"BORN", 'D', 8, 0, 0}, {"QTY", 'N', 5, 2, 0}};
     clipper.recordLength = 1 + 300 + 8 + 5;
     clipper.recordCount = 2;
@@ -346,14 +346,14 @@ TEST_F(ProcessFileTest, LongCharacterFieldsKeepTheirHighWidthByte)
 TEST_F(ProcessFileTest, VisualFoxProTablesAreRefused)
 {
     for (const std::uint8_t version : {0x30, 0x31, 0x32}) {
-        TTableSpec spec = Messy();
-        spec.version = version;
-        const auto before = spec.Build();
+        TTableLayout layout = Messy();
+        layout.version = version;
+        const auto before = layout.Build();
         const auto path = Make(before);
         EXPECT_EQ(Correct(path), std::vector<std::string>{kFoxProMsg});
         EXPECT_EQ(ReadAll(path), before);
     }
-    TTableSpec foxBase = Messy();
+    TTableLayout foxBase = Messy();
     foxBase.version = 0x83;  // dBase III with memo: corrected as usual
     EXPECT_EQ(Correct(Make(foxBase.Build())).size(), 1U);
 }

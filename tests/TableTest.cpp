@@ -10,12 +10,12 @@
 
 namespace {
 
-TTableSpec ThreeFields(std::uint32_t records = 5)
+TTableLayout ThreeFields(std::uint32_t records = 5)
 {
-    TTableSpec spec;
-    spec.fields = {{"NAME", 'C', 10}, {"BORN", 'D', 8}, {"OK", 'L', 1}};
-    spec.recordCount = records;
-    return spec;
+    TTableLayout layout;
+    layout.fields = {{"NAME", 'C', 10}, {"BORN", 'D', 8}, {"OK", 'L', 1}};
+    layout.recordCount = records;
+    return layout;
 }
 
 // Counts the reads the table issues.
@@ -82,9 +82,9 @@ TEST_F(TableTest, TableNameCannotChangeWhileOpen)
 
 TEST_F(TableTest, OpenReadsHeaderDescriptorsAndFirstRecord)
 {
-    const auto spec = ThreeFields(5);
-    const auto bytes = spec.Build();
-    ASSERT_EQ(spec.ComputedHeaderLength(), 129);
+    const auto layout = ThreeFields(5);
+    const auto bytes = layout.Build();
+    ASSERT_EQ(layout.ComputedHeaderLength(), 129);
     const auto path = Make("t.dbf", bytes);
     TDBF table;
     table.SetTableName(path);
@@ -94,7 +94,7 @@ TEST_F(TableTest, OpenReadsHeaderDescriptorsAndFirstRecord)
     EXPECT_EQ(table.FieldCount(), 3);
     EXPECT_EQ(table.RecordCount(), 5);
     EXPECT_EQ(table.RecNo(), 1);
-    const std::size_t recordLength = spec.ComputedRecordLength();
+    const std::size_t recordLength = layout.ComputedRecordLength();
     EXPECT_TRUE(std::equal(bytes.begin() + 129, bytes.begin() + 129 + static_cast<std::ptrdiff_t>(recordLength),
                            table.RecordBuffer().begin()));
     // The images are the file's bytes: header and descriptors as one run.
@@ -121,16 +121,16 @@ TEST_F(TableTest, EmptyDescriptorsAreCountedOffButNotMoved)
 {
     struct Case {
         const char* what;
-        TTableSpec spec;
+        TTableLayout layout;
         int expected;
     };
-    TTableSpec secondEmpty;
+    TTableLayout secondEmpty;
     secondEmpty.fields = {{"A", 'C', 1}, {"", 'C', 5}, {"C", 'C', 1}, {"D", 'C', 1}};
-    TTableSpec zeroWidth;
+    TTableLayout zeroWidth;
     zeroWidth.fields = {{"A", 'C', 0}, {"B", 'C', 2}};
-    TTableSpec zeroTail = ThreeFields();
+    TTableLayout zeroTail = ThreeFields();
     zeroTail.tail = TBytes(263, 0);  // 392-byte header: 11 chunks, 8 of them tail
-    TTableSpec textTail = ThreeFields();
+    TTableLayout textTail = ThreeFields();
     textTail.tail = TBytes(263, 'X');  // the tail reads like descriptors in use
     const Case cases[] = {
         {"second of four empty", secondEmpty, 3},
@@ -139,15 +139,15 @@ TEST_F(TableTest, EmptyDescriptorsAreCountedOffButNotMoved)
         {"text tail after terminator", textTail, 3},
     };
     for (const auto& c : cases) {
-        const auto path = Make("t.dbf", c.spec.Build());
+        const auto path = Make("t.dbf", c.layout.Build());
         TDBF table;
         table.SetTableName(path);
         table.Open();
         EXPECT_TRUE(table.HeaderRead()) << c.what;
         EXPECT_EQ(table.FieldCount(), c.expected) << c.what;
         // The first descriptors keep their places, the empty one among them.
-        for (std::size_t i = 0; i < c.spec.fields.size(); ++i) {
-            EXPECT_EQ(table.Fields()[i].FieldLength, c.spec.fields[i].length) << c.what << " field " << i;
+        for (std::size_t i = 0; i < c.layout.fields.size(); ++i) {
+            EXPECT_EQ(table.Fields()[i].FieldLength, c.layout.fields[i].length) << c.what << " field " << i;
         }
     }
     EXPECT_EQ(DescriptorCount(392), 11);
@@ -155,7 +155,7 @@ TEST_F(TableTest, EmptyDescriptorsAreCountedOffButNotMoved)
 
 TEST_F(TableTest, AHundredAndOneDescriptorsFitAndOneMoreIsRefused)
 {
-    TTableSpec most;
+    TTableLayout most;
     for (int i = 0; i < 101; ++i) most.fields.push_back({"F" + std::to_string(i), 'C', 1});
     TDBF fits;
     fits.SetTableName(Make("most.dbf", most.Build()));
@@ -188,9 +188,9 @@ TEST_F(TableTest, ShortFilesGiveTheirMessagesInOrder)
         bool headerRead;
     };
     const auto full = ThreeFields(5).Build();
-    TTableSpec noRecords = ThreeFields(5);
+    TTableLayout noRecords = ThreeFields(5);
     noRecords.actualRecords = 0;
-    TTableSpec longRecord;
+    TTableLayout longRecord;
     longRecord.fields = {{"MEMO", 'C', 200}};
     longRecord.recordLength = 5000;  // more than the record buffer holds
     longRecord.recordCount = 1;

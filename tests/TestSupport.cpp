@@ -5,19 +5,19 @@
 #include <iterator>
 #include <stdexcept>
 
-std::uint16_t TTableSpec::ComputedHeaderLength() const
+std::uint16_t TTableLayout::ComputedHeaderLength() const
 {
     return static_cast<std::uint16_t>(32 + 32 * fields.size() + 1 + tail.size());
 }
 
-std::uint16_t TTableSpec::ComputedRecordLength() const
+std::uint16_t TTableLayout::ComputedRecordLength() const
 {
     unsigned length = 1;
     for (const auto& f : fields) length += f.length;
     return static_cast<std::uint16_t>(length);
 }
 
-TBytes TTableSpec::Build() const
+TBytes TTableLayout::Build() const
 {
     const std::uint16_t hl = headerLength ? headerLength : ComputedHeaderLength();
     const std::uint16_t rl = recordLength ? recordLength : ComputedRecordLength();

@@ -12,7 +12,7 @@
 
 using TBytes = std::vector<std::uint8_t>;
 
-struct TFieldSpec {
+struct TFieldLayout {
     std::string name;  // up to 11 bytes, stored as given (padding and all)
     char type = 'C';
     std::uint8_t length = 10;
@@ -23,10 +23,10 @@ struct TFieldSpec {
 
 // A dBase III table image: header, descriptors, terminator, optional tail
 // after the terminator, then records of filler bytes.
-struct TTableSpec {
+struct TTableLayout {
     std::uint8_t version = 0x03;
     std::uint8_t lastUpdate[3] = {124, 1, 15};
-    std::vector<TFieldSpec> fields;
+    std::vector<TFieldLayout> fields;
     std::uint32_t recordCount = 0;
     // 0: computed from the fields. Otherwise written as given.
     std::uint16_t headerLength = 0;

@@ -35,13 +35,13 @@ std::uint32_t Displacement(const TBytes& file, int field)
            (static_cast<std::uint32_t>(file[at + 2]) << 16) | (static_cast<std::uint32_t>(file[at + 3]) << 24);
 }
 
-TTableSpec ThreeFieldTable()
+TTableLayout ThreeFieldTable()
 {
-    TTableSpec spec;
+    TTableLayout layout;
     // Broken offsets (77) and a lower-case type with decimals, as bad writers leave them.
-    spec.fields = {{"NAME", 'C', 10, 0, 77}, {"CITY", 'c', 8, 2, 77}, {"OK", 'L', 1, 0, 77}};
-    spec.recordCount = 3;
-    return spec;
+    layout.fields = {{"NAME", 'C', 10, 0, 77}, {"CITY", 'c', 8, 2, 77}, {"OK", 'L', 1, 0, 77}};
+    layout.recordCount = 3;
+    return layout;
 }
 
 class CorrectionTest : public testing::Test {

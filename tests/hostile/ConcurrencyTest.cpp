@@ -17,10 +17,10 @@ namespace {
 
 TBytes SampleTable()
 {
-    TTableSpec spec;
-    spec.fields = {{" name", 'c', 10, 2, 5, 0x33}, {"AGE", 'N', 3, 0, 5, 0x33}, {"OK", 'l', 1, 1, 5}};
-    spec.recordCount = 4;
-    return spec.Build();
+    TTableLayout layout;
+    layout.fields = {{" name", 'c', 10, 2, 5, 0x33}, {"AGE", 'N', 3, 0, 5, 0x33}, {"OK", 'l', 1, 1, 5}};
+    layout.recordCount = 4;
+    return layout.Build();
 }
 
 std::string Hex(const TBytes& bytes)

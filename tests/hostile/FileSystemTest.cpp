@@ -21,11 +21,11 @@ namespace {
 
 TBytes SampleTable(std::uint8_t codePage = 0x65)
 {
-    TTableSpec spec;
-    spec.fields = {{"NAME ", 'c', 10, 2, 0, 0x44}, {"SUM", 'N', 8, 2, 0, 0x44}};
-    spec.recordCount = 3;
-    spec.languageDriver = codePage;
-    return spec.Build();
+    TTableLayout layout;
+    layout.fields = {{"NAME ", 'c', 10, 2, 0, 0x44}, {"SUM", 'N', 8, 2, 0, 0x44}};
+    layout.recordCount = 3;
+    layout.languageDriver = codePage;
+    return layout.Build();
 }
 
 std::string Lines(const std::vector<std::string>& broken)

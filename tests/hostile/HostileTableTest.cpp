@@ -11,13 +11,13 @@ using namespace hostile;
 
 namespace {
 
-TTableSpec People(std::uint32_t records = 5)
+TTableLayout People(std::uint32_t records = 5)
 {
-    TTableSpec spec;
-    spec.fields = {{"NAME", 'C', 10, 0, 0, 0x11}, {"AGE", 'N', 3, 0, 0, 0}, {"BORN", 'D', 8, 0, 0, 0},
+    TTableLayout layout;
+    layout.fields = {{"NAME", 'C', 10, 0, 0, 0x11}, {"AGE", 'N', 3, 0, 0, 0}, {"BORN", 'D', 8, 0, 0, 0},
                    {"OK", 'L', 1, 0, 0, 0}};
-    spec.recordCount = records;
-    return spec;
+    layout.recordCount = records;
+    return layout;
 }
 
 struct THostileTable {
@@ -71,51 +71,51 @@ std::vector<THostileTable> HostileTables()
         add("RecordCount " + std::to_string(recordCount), WithLE32(people, 4, recordCount));
     }
     {
-        TTableSpec spec = People();
-        spec.fields.insert(spec.fields.begin() + 1, TFieldSpec{"", 'C', 0});
-        spec.fields.push_back({"EMPTYWIDTH", 'C', 0});
-        add("empty descriptors among the fields", spec.Build());
+        TTableLayout layout = People();
+        layout.fields.insert(layout.fields.begin() + 1, TFieldLayout{"", 'C', 0});
+        layout.fields.push_back({"EMPTYWIDTH", 'C', 0});
+        add("empty descriptors among the fields", layout.Build());
     }
     {
-        TTableSpec spec = People();
-        spec.fields = {{"  AB\0xyz", 'c', 2, 2}, {std::string(11, ' '), 'd', 8, 3}, {"\xC8NAME", 'l', 1, 1},
+        TTableLayout layout = People();
+        layout.fields = {{"  AB\0xyz", 'c', 2, 2}, {std::string(11, ' '), 'd', 8, 3}, {"\xC8NAME", 'l', 1, 1},
                        {"CITY", 'n', 20, 2}, {"NOZEROBYTES", 'C', 5, 9}, {"\t\r\x01X\x1F", '?', 3, 7},
                        {"\x0DNOTFIRST", 'C', 1}};
-        add("names, types and decimals to correct", spec.Build());
+        add("names, types and decimals to correct", layout.Build());
     }
     {
-        TTableSpec spec = People();
-        spec.tail = TBytes(263, 0);
-        add("a 263-byte tail of zeros", spec.Build());
-        spec.tail.assign(200, 'T');
-        add("a text tail", spec.Build());
-        spec.tail = {'T', 'A', 'I', 'L', 0, 0, 0, 0, 0, 0, 0, 'C', 1, 2, 3, 4, 9, 0};
-        spec.tail.resize(80, 'x');
-        add("a tail that reads like descriptors", spec.Build());
+        TTableLayout layout = People();
+        layout.tail = TBytes(263, 0);
+        add("a 263-byte tail of zeros", layout.Build());
+        layout.tail.assign(200, 'T');
+        add("a text tail", layout.Build());
+        layout.tail = {'T', 'A', 'I', 'L', 0, 0, 0, 0, 0, 0, 0, 'C', 1, 2, 3, 4, 9, 0};
+        layout.tail.resize(80, 'x');
+        add("a tail that reads like descriptors", layout.Build());
     }
     {
-        TTableSpec spec = People();
-        spec.fields.clear();
-        for (int i = 0; i < 101; ++i) spec.fields.push_back({"F" + std::to_string(i), 'c', 1, 1});
-        add("101 descriptors", spec.Build());
-        spec.fields.push_back({"F101", 'C', 1});
-        add("102 descriptors", spec.Build());
+        TTableLayout layout = People();
+        layout.fields.clear();
+        for (int i = 0; i < 101; ++i) layout.fields.push_back({"F" + std::to_string(i), 'c', 1, 1});
+        add("101 descriptors", layout.Build());
+        layout.fields.push_back({"F101", 'C', 1});
+        add("102 descriptors", layout.Build());
     }
     {
-        TTableSpec spec = People();
-        spec.fields[0] = {"LONG", 'C', 300 & 0xFF, 300 >> 8};
-        spec.recordLength = 1 + 300 + 3 + 8 + 1;
-        add("a Clipper long character field", spec.Build());
-        spec.fields[0].type = 'c';
-        add("a Clipper long character field typed c", spec.Build());
-        spec.recordLength = 1 + 44 + 3 + 8 + 1 + 1;
-        add("decimals on C that add up to nothing", spec.Build());
+        TTableLayout layout = People();
+        layout.fields[0] = {"LONG", 'C', 300 & 0xFF, 300 >> 8};
+        layout.recordLength = 1 + 300 + 3 + 8 + 1;
+        add("a Clipper long character field", layout.Build());
+        layout.fields[0].type = 'c';
+        add("a Clipper long character field typed c", layout.Build());
+        layout.recordLength = 1 + 44 + 3 + 8 + 1 + 1;
+        add("decimals on C that add up to nothing", layout.Build());
     }
     for (const std::uint8_t version : {0x30, 0x31, 0x32, 0x83, 0xF5, 0x8B, 0x00, 0xFF}) {
-        TTableSpec spec = People();
-        spec.version = version;
-        spec.tail = TBytes(263, 0);
-        add("version byte " + std::to_string(version), spec.Build());
+        TTableLayout layout = People();
+        layout.version = version;
+        layout.tail = TBytes(263, 0);
+        add("version byte " + std::to_string(version), layout.Build());
     }
     // Found by the fuzz target: a long character field, and a field whose name
     // is one blank byte, emptied by the first correction.
@@ -234,11 +234,11 @@ TEST(HostileTables, TheCheckerNoticesBrokenInvariants)
 // The model itself, against figures worked out by hand.
 TEST(HostileTables, TheModelGivesTheWorkedExamples)
 {
-    TTableSpec spec;
-    spec.fields = {{"  AB\0zz", 'c', 10, 2, 77}, {"B", 'n', 8, 2, 77}, {"C", 'l', 1, 4, 77}};
-    spec.recordCount = 2;
-    spec.languageDriver = 38;
-    const TBytes file = spec.Build();
+    TTableLayout layout;
+    layout.fields = {{"  AB\0zz", 'c', 10, 2, 77}, {"B", 'n', 8, 2, 77}, {"C", 'l', 1, 4, 77}};
+    layout.recordCount = 2;
+    layout.languageDriver = 38;
+    const TBytes file = layout.Build();
     const TExpected e = Expect(file, "t.DbF", {omSet, cpDos866, true, true});
     ASSERT_EQ(e.messages, std::vector<std::string>{"Готово! Кодовая страница 38 - не изменилась"});
     EXPECT_EQ(e.inUse, 3U);
@@ -299,19 +299,19 @@ TEST(HostileTables, LongCharacterFieldsSurviveRepeatedCorrections)
 {
     TScratchDir dir;
     const std::string path = dir.File("clipper.dbf");
-    const std::vector<std::vector<TFieldSpec>> layouts = {
+    const std::vector<std::vector<TFieldLayout>> layouts = {
         {{"LONG", 'C', 300 & 0xFF, 300 >> 8}, {"   ", 'N', 5, 2}, {"LAST", 'L', 1}},
         {{"FIRST", 'D', 8}, {"LONG", 'c', 600 & 0xFF, 600 >> 8}, {" ", 'D', 8}},
         {{"LONG", 'C', 300 & 0xFF, 300 >> 8}, {"", 'C', 4}, {"AFTER", 'N', 3}},
     };
     for (const auto& fields : layouts) {
-        TTableSpec spec;
-        spec.fields = fields;
-        spec.recordCount = 2;
+        TTableLayout layout;
+        layout.fields = fields;
+        layout.recordCount = 2;
         unsigned width = 1;
         for (const auto& f : fields) width += f.length + ((f.type == 'C' || f.type == 'c') ? 256U * f.decimals : 0U);
-        spec.recordLength = static_cast<std::uint16_t>(width);
-        WriteAll(path, spec.Build());
+        layout.recordLength = static_cast<std::uint16_t>(width);
+        WriteAll(path, layout.Build());
         for (int round = 0; round < 3; ++round) {
             const auto broken = CheckCorrection(path, {omSet, cpLeave, true, false});
             EXPECT_TRUE(broken.empty()) << Report(fields[0].name + " round " + std::to_string(round), {}, {}, broken);
