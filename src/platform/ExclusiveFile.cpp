@@ -24,6 +24,16 @@ TFileFault InjectedFault(TFileOp op, std::uint64_t position, std::size_t size)
     return hook ? hook(op, position, size) : TFileFault::None;
 }
 
+std::optional<std::size_t> InjectedWriteSize(std::uint64_t position, std::size_t size)
+{
+    switch (InjectedFault(TFileOp::Write, position, size)) {
+    case TFileFault::Fail: return std::nullopt;
+    case TFileFault::Short: return size / 2;
+    case TFileFault::None: break;
+    }
+    return size;
+}
+
 TExclusiveFile::~TExclusiveFile()
 {
     Close();

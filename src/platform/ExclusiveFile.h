@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -26,6 +27,10 @@ TFileFaultHook SetFileFaultHook(TFileFaultHook hook);
 // Asks the installed hook, if any, what should become of an operation; each
 // platform's file layer calls it before the operation itself.
 TFileFault InjectedFault(TFileOp op, std::uint64_t position, std::size_t size);
+
+// How many of the size bytes a write at position is to move: all of them,
+// half (a short write), or none when it is to fail.
+std::optional<std::size_t> InjectedWriteSize(std::uint64_t position, std::size_t size);
 
 class TExclusiveFile {
 public:

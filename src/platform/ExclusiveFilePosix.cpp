@@ -150,12 +150,9 @@ bool TExclusiveFile::WriteAt(std::uint64_t position, std::span<const std::uint8_
 {
     if (FDescriptor < 0) return false;
     if (data.empty()) return true;
-    std::size_t size = data.size();
-    switch (InjectedFault(TFileOp::Write, position, size)) {
-    case TFileFault::Fail: return false;
-    case TFileFault::Short: size /= 2; break;
-    case TFileFault::None: break;
-    }
+    const auto injected = InjectedWriteSize(position, data.size());
+    if (!injected) return false;
+    const std::size_t size = *injected;
     if (position > static_cast<std::uint64_t>(INT64_MAX)) return false;
     const ssize_t put = pwrite(FDescriptor, data.data(), size, static_cast<off_t>(position));
     return put >= 0 && static_cast<std::size_t>(put) == data.size();

@@ -209,12 +209,9 @@ bool TExclusiveFile::WriteAt(std::uint64_t position, std::span<const std::uint8_
 {
     if (FHandle == nullptr) return false;
     if (data.empty()) return true;
-    std::size_t size = data.size();
-    switch (InjectedFault(TFileOp::Write, position, size)) {
-    case TFileFault::Fail: return false;
-    case TFileFault::Short: size /= 2; break;
-    case TFileFault::None: break;
-    }
+    const auto injected = InjectedWriteSize(position, data.size());
+    if (!injected) return false;
+    const std::size_t size = *injected;
     if (size > MAXDWORD || !Seek(FHandle, position)) return false;
     DWORD put = 0;
     return WriteFile(FHandle, data.data(), static_cast<DWORD>(size), &put, nullptr) != 0 && put == data.size();

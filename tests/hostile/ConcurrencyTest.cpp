@@ -34,13 +34,6 @@ std::string Hex(const TBytes& bytes)
     return out;
 }
 
-std::string Lines(const std::vector<std::string>& broken)
-{
-    std::string out;
-    for (const auto& line : broken) out += "\n  " + line;
-    return out;
-}
-
 }  // namespace
 
 TEST(Concurrency, EveryKindOfHolderKeepsTheCorrectionOut)

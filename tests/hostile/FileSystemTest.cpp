@@ -28,13 +28,6 @@ TBytes SampleTable(std::uint8_t codePage = 0x65)
     return layout.Build();
 }
 
-std::string Lines(const std::vector<std::string>& broken)
-{
-    std::string out;
-    for (const auto& line : broken) out += "\n  " + line;
-    return out;
-}
-
 // Every name in the folder with its kind and, for files, its bytes.
 std::map<std::string, std::string> Snapshot(const fs::path& folder)
 {

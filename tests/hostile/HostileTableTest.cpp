@@ -159,9 +159,7 @@ std::vector<TFaultPlan> FaultMatrix()
 std::string Report(const std::string& label, const TChoices& choices, const TFaultPlan& faults,
                    const std::vector<std::string>& broken)
 {
-    std::string out = label + " (" + Describe(choices) + "; " + Describe(faults) + "):";
-    for (const auto& line : broken) out += "\n  " + line;
-    return out;
+    return label + " (" + Describe(choices) + "; " + Describe(faults) + "):" + Lines(broken);
 }
 
 }  // namespace

@@ -140,6 +140,13 @@ std::string Describe(const TFaultPlan& f)
     return s.str();
 }
 
+std::string Lines(const std::vector<std::string>& broken)
+{
+    std::string out;
+    for (const auto& line : broken) out += "\n  " + line;
+    return out;
+}
+
 TExpected Expect(const TBytes& file, const std::string& fileName, const TChoices& choices, const TFaultPlan& faults,
                  TOpenOutcome open)
 {

@@ -93,6 +93,9 @@ std::vector<std::string> Judge(const TBytes& before, const TBytes& after, const 
 std::vector<std::string> CheckCorrection(const std::string& fileName, const TChoices& choices,
                                          const TFaultPlan& faults = {});
 
+// The broken invariants, each on an indented line of its own, for a failure message.
+std::string Lines(const std::vector<std::string>& broken);
+
 // Open descriptors of this process.
 int OpenDescriptorCount();
 
