@@ -89,6 +89,11 @@ inline TByte StoredYear(int year)
     return static_cast<TByte>(year - 1900);
 }
 
+// The years LastUpdate can store so that they read back as written: its year
+// byte counts from 1900, and 2156 wraps round to 1900 again.
+inline constexpr int kFirstStorableYear = 1900;
+inline constexpr int kLastStorableYear = 1900 + 255;
+
 // The length of a field name: the bytes before the first 0, at most 11.
 std::size_t FieldNameLength(const TDBFFieldDescriptor& field);
 
