@@ -1,0 +1,441 @@
+#include "DbfFix.h"
+
+#include "Backup.h"
+#include "System.h"
+#include "TablePaths.h"
+#include "TableReport.h"
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <ctime>
+#include <filesystem>
+#include <map>
+
+namespace {
+
+volatile std::sig_atomic_t gInterrupted = 0;
+
+extern "C" void OnInterrupt(int)
+{
+    gInterrupted = 1;
+}
+
+// Ctrl-C while it lives only asks the run to stop after the table in hand:
+// a table is never left half corrected by the tool itself.
+class TInterruptGuard {
+public:
+    TInterruptGuard() : FPrevious(std::signal(SIGINT, OnInterrupt)) { gInterrupted = 0; }
+    ~TInterruptGuard() { std::signal(SIGINT, FPrevious == SIG_ERR ? SIG_DFL : FPrevious); }
+    TInterruptGuard(const TInterruptGuard&) = delete;
+    TInterruptGuard& operator=(const TInterruptGuard&) = delete;
+
+private:
+    void (*FPrevious)(int);
+};
+
+// The one-line counter on a terminal's stderr, redrawn at most ten times a
+// second, out of the way of the lines written to stdout.
+class TProgress {
+public:
+    TProgress(std::ostream& err, bool enabled, std::size_t total) : FErr(err), FEnabled(enabled && total > 1), FTotal(total) {}
+    ~TProgress() { Hide(); }
+    TProgress(const TProgress&) = delete;
+    TProgress& operator=(const TProgress&) = delete;
+
+    void Done(std::size_t done)
+    {
+        if (!FEnabled) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (FDrawn && now - FLast < std::chrono::milliseconds(100)) return;
+        FLast = now;
+        FText = "обработано " + std::to_string(done) + " из " + std::to_string(FTotal);
+        Draw();
+    }
+    void Hide()
+    {
+        if (!FVisible) return;
+        FErr << '\r' << std::string(FText.size(), ' ') << '\r' << std::flush;
+        FVisible = false;
+    }
+    void Show()
+    {
+        if (FDrawn && !FVisible) Draw();
+    }
+
+private:
+    void Draw()
+    {
+        FErr << '\r' << FText << std::flush;
+        FDrawn = FVisible = true;
+    }
+
+    std::ostream& FErr;
+    bool FEnabled;
+    std::size_t FTotal;
+    bool FDrawn = false;
+    bool FVisible = false;
+    std::string FText;
+    std::chrono::steady_clock::time_point FLast{};
+};
+
+// The choices as the options spell them, with the window's defaults.
+struct TChoiceOptions {
+    std::string Offsets = "keep";
+    std::string CodePage = "keep";
+    bool KeepIndexFlag = false;
+    std::string Date;
+};
+
+struct TCommand {
+    std::vector<std::string> Paths;
+    bool Recursive = false;
+    bool Json = false;
+    std::string BackupFolder;
+    TChoiceOptions Choices;
+};
+
+std::optional<std::chrono::year_month_day> ParseDate(const std::string& text)
+{
+    using namespace std::chrono;
+    if (text == "today") {
+        const std::time_t now = std::time(nullptr);
+        const std::tm local = *std::localtime(&now);
+        return year_month_day{year{local.tm_year + 1900}, month{static_cast<unsigned>(local.tm_mon + 1)},
+                              day{static_cast<unsigned>(local.tm_mday)}};
+    }
+    int y = 0;
+    unsigned m = 0;
+    unsigned d = 0;
+    char tail = 0;
+    if (text.size() != 10 || text[4] != '-' || text[7] != '-' ||
+        std::sscanf(text.c_str(), "%4d-%2u-%2u%c", &y, &m, &d, &tail) != 3) {
+        return std::nullopt;
+    }
+    const year_month_day date{year{y}, month{m}, day{d}};
+    if (!date.ok() || y < kFirstStorableYear || y > kLastStorableYear) return std::nullopt;
+    return date;
+}
+
+TCorrectionChoices ToChoices(const TChoiceOptions& o)
+{
+    TCorrectionChoices c;
+    c.OffsetMode = o.Offsets == "clear" ? omClear : o.Offsets == "set" ? omSet : omLeave;
+    c.CodePageChoice = o.CodePage == "0" ? cpZero : o.CodePage == "38" ? cpDos866 : o.CodePage == "87" ? cpWin1251 : cpLeave;
+    c.RemoveIndexFlag = !o.KeepIndexFlag;
+    if (const auto date = ParseDate(o.Date); !o.Date.empty() && date) {
+        c.InsertDate = true;
+        c.Date = *date;
+    }
+    return c;
+}
+
+CLI::Validator OneOf(std::vector<std::string> values, std::string expected)
+{
+    return CLI::Validator(
+        [values = std::move(values), expected](std::string& value) {
+            return std::find(values.begin(), values.end(), value) != values.end() ? std::string()
+                                                                                   : "ожидается " + expected;
+        },
+        "");
+}
+
+void AddChoiceOptions(CLI::App& command, TChoiceOptions& o)
+{
+    command.add_option("--offsets", o.Offsets, "смещения полей: очистить, поставить по ширинам или оставить (keep)")
+        ->type_name("clear|set|keep")
+        ->check(OneOf({"clear", "set", "keep"}, "clear, set или keep"));
+    command.add_option("--codepage", o.CodePage, "кодовая страница: 0, 38 (DOS 866), 87 (Windows-1251) или оставить (keep)")
+        ->type_name("0|38|87|keep")
+        ->check(OneOf({"0", "38", "87", "keep"}, "0, 38, 87 или keep"));
+    command.add_flag("--keep-index-flag", o.KeepIndexFlag, "не убирать признак индекса");
+    command.add_option("--date", o.Date, "вставить дату последнего изменения")
+        ->type_name("today|YYYY-MM-DD")
+        ->check(CLI::Validator(
+            [](std::string& value) {
+                return ParseDate(value) ? std::string()
+                                        : "ожидается today или дата ГГГГ-ММ-ДД между 1900 и 2155 годом";
+            },
+            ""));
+}
+
+// A table's report line or block goes out with the counter out of its way.
+template <typename Print>
+void Emit(TProgress& progress, Print print)
+{
+    progress.Hide();
+    print();
+    progress.Show();
+}
+
+void TellSkipped(const TPathList& list, std::ostream& err)
+{
+    for (const auto& line : list.Skipped) err << line << "\n";
+}
+
+int Interrupted(std::ostream& err)
+{
+    err << "Прервано\n";
+    return esInterrupted;
+}
+
+int Show(const TCommand& command, std::ostream& out, std::ostream& err, bool progressAsked)
+{
+    const TPathList list = CollectTables(command.Paths, false);
+    TProgress progress(err, progressAsked, list.Tables.size());
+    nlohmann::json tables = nlohmann::json::array();
+    int status = esOk;
+    std::size_t done = 0;
+    for (const auto& path : list.Tables) {
+        if (gInterrupted) break;
+        const TTableReport report = ReadTable(path, std::nullopt);
+        if (!report.Read) status = esFailed;
+        if (command.Json) {
+            tables.push_back(ToJson(report));
+        } else {
+            Emit(progress, [&] { PrintShow(report, out); });
+        }
+        progress.Done(++done);
+    }
+    progress.Hide();
+    if (command.Json) out << nlohmann::json{{"tables", tables}}.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    return gInterrupted ? Interrupted(err) : status;
+}
+
+int Check(const TCommand& command, std::ostream& out, std::ostream& err, bool progressAsked)
+{
+    const TCorrectionChoices choices = ToChoices(command.Choices);
+    const TPathList list = CollectTables(command.Paths, command.Recursive);
+    TellSkipped(list, err);
+    TProgress progress(err, progressAsked, list.Tables.size());
+    nlohmann::json tables = nlohmann::json::array();
+    int status = list.FolderUnreadable ? esFailed : esOk;
+    std::size_t wouldChange = 0;
+    std::size_t right = 0;
+    std::size_t failed = 0;
+    for (const auto& path : list.Tables) {
+        if (gInterrupted) break;
+        const TTableReport report = ReadTable(path, choices);
+        if (!report.Correctable()) {
+            ++failed;
+            status = esFailed;
+        } else if (report.WouldChange()) {
+            ++wouldChange;
+            status = std::max<int>(status, esWouldChange);
+        } else {
+            ++right;
+        }
+        if (command.Json) {
+            tables.push_back(ToJson(report));
+        } else {
+            Emit(progress, [&] { PrintCheck(report, out); });
+        }
+        progress.Done(wouldChange + right + failed);
+    }
+    progress.Hide();
+    if (command.Json) {
+        out << nlohmann::json{{"tables", tables}}.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    } else {
+        out << "Будут исправлены: " << wouldChange << ", в порядке: " << right << ", не прочитаны или отказ: " << failed
+            << "\n";
+    }
+    return gInterrupted ? Interrupted(err) : status;
+}
+
+TTableReport FixTable(const std::string& path, const TCorrectionChoices& choices, const std::string& backupFolder)
+{
+    TTableReport report;
+    report.Path = path;
+    TMessageCollector collector(report.Messages);
+    TCorrectionOptions options;
+    options.SkipUnchanged = true;
+    options.BeforeWrite = [&](std::span<const TByte> before, std::span<const TByte> after) {
+        report.Before.assign(before.begin(), before.end());
+        report.After.assign(after.begin(), after.end());
+        if (backupFolder.empty()) return true;
+        std::error_code error;
+        const auto size = std::filesystem::file_size(NativePath(path), error);
+        if (error) {
+            NotifyUser("Длина таблицы не узнаётся: резервная копия не записана, таблица не изменена");
+            return false;
+        }
+        const auto saved = SaveBackup(backupFolder, {path, size, report.Before, report.After});
+        if (!saved) return false;
+        report.BackupFile = *saved;
+        return true;
+    };
+    try {
+        const TCorrectionOutcome outcome = CorrectTable(path, choices, options);
+        switch (outcome.Result) {
+        case TCorrectionResult::Written:
+            report.Fix = TFixState::Written;
+            report.CodePageSummary = CodePageSummary(outcome.OldCodePage, choices.CodePageChoice);
+            break;
+        case TCorrectionResult::Unchanged: report.Fix = TFixState::Unchanged; break;
+        case TCorrectionResult::NotCorrected: report.Fix = TFixState::NotCorrected; break;
+        }
+    } catch (const EStreamWriteError& error) {
+        report.Messages.push_back(error.what());
+        report.Fix = TFixState::WriteFailed;
+    }
+    report.Changes = DescribeChanges(report.Before, report.After);
+    return report;
+}
+
+int Fix(const TCommand& command, std::ostream& out, std::ostream& err, bool progressAsked)
+{
+    const TCorrectionChoices choices = ToChoices(command.Choices);
+    if (!command.BackupFolder.empty()) {
+        std::error_code error;
+        std::filesystem::create_directories(NativePath(command.BackupFolder), error);
+        if (!std::filesystem::is_directory(NativePath(command.BackupFolder), error)) {
+            err << "Папка для резервных копий не создаётся: " << command.BackupFolder << "\n";
+            return esFailed;
+        }
+    }
+    const TPathList list = CollectTables(command.Paths, command.Recursive);
+    TellSkipped(list, err);
+    TProgress progress(err, progressAsked, list.Tables.size());
+    std::size_t written = 0;
+    std::size_t unchanged = 0;
+    std::map<std::string, std::size_t> refusals;  // reason, tables
+    std::size_t refused = 0;
+    for (const auto& path : list.Tables) {
+        if (gInterrupted) break;
+        const TTableReport report = FixTable(path, choices, command.BackupFolder);
+        if (report.Fix == TFixState::Written) {
+            ++written;
+        } else if (report.Fix == TFixState::Unchanged) {
+            ++unchanged;
+        } else {
+            ++refused;
+            std::string reason;
+            for (const auto& m : report.Messages) reason += (reason.empty() ? "" : "; ") + m;
+            ++refusals[reason];
+        }
+        Emit(progress, [&] { PrintFix(report, out); });
+        progress.Done(written + unchanged + refused);
+    }
+    progress.Hide();
+    out << "Исправлено: " << written << ", уже в порядке: " << unchanged << ", отказ: " << refused << "\n";
+    for (const auto& [reason, count] : refusals) out << "  " << count << " × " << reason << "\n";
+    if (gInterrupted) return Interrupted(err);
+    return refused > 0 || list.FolderUnreadable ? esFailed : esOk;
+}
+
+int Restore(const TCommand& command, std::ostream& out, std::ostream& err, bool progressAsked)
+{
+    TProgress progress(err, progressAsked, command.Paths.size());
+    int status = esOk;
+    std::size_t done = 0;
+    for (const auto& backupFile : command.Paths) {
+        if (gInterrupted) break;
+        const TRestoreReport report = RestoreBackup(backupFile);
+        Emit(progress, [&] {
+            out << backupFile << ": ";
+            if (report.Restored) {
+                out << "заголовок восстановлен в " << report.Table << "\n";
+            } else {
+                out << "отказ" << (report.Table.empty() ? "" : " (" + report.Table + ")") << ": ";
+                for (std::size_t i = 0; i < report.Messages.size(); ++i) out << (i ? "; " : "") << report.Messages[i];
+                out << "\n";
+            }
+        });
+        if (!report.Restored) status = esFailed;
+        progress.Done(++done);
+    }
+    progress.Hide();
+    return gInterrupted ? Interrupted(err) : status;
+}
+
+// CLI11's own complaints, said in the program's language.
+std::string UsageError(const CLI::ParseError& e)
+{
+    const std::string what = e.what();
+    const auto tail = [&] {
+        const auto colon = what.find(": ");
+        return colon == std::string::npos ? what : what.substr(colon + 2);
+    };
+    const std::string name = e.get_name();
+    if (name == "ValidationError") return what;
+    if (name == "ExtrasError") return "лишние аргументы: " + tail();
+    if (name == "RequiredError" && what.find("subcommand") != std::string::npos) {
+        return "не указана команда: show, check, fix или restore";
+    }
+    if (name == "RequiredError") return "не хватает обязательного аргумента или команды (" + what + ")";
+    if (name == "ArgumentMismatch") return "неверное число значений (" + what + ")";
+    if (name == "OptionNotFound") return "нет такого параметра (" + what + ")";
+    return "неверная командная строка (" + what + ")";
+}
+
+const char* const kExitCodes =
+    "\nКоды завершения: 0 — всё в порядке (check: ничего не изменится); 1 — check: что-то будет исправлено;\n"
+    "2 — таблица не прочитана, отказ или ошибка записи; 64 — ошибка в командной строке;\n"
+    "130 — прервано (Ctrl-C) после таблицы, что была в работе.\n";
+
+}  // namespace
+
+int DbfFixMain(std::vector<std::string> arguments, std::ostream& out, std::ostream& err, bool progress)
+{
+    CLI::App app{"dbffix — исправление заголовков таблиц dBase III (.dbf) на месте: записи и длина файла не меняются.",
+                 "dbffix"};
+    auto formatter = app.get_formatter();
+    formatter->label("Usage", "Использование");
+    formatter->label("OPTIONS", "ПАРАМЕТРЫ");
+    formatter->label("SUBCOMMAND", "КОМАНДА");
+    formatter->label("SUBCOMMANDS", "КОМАНДЫ");
+    formatter->label("Positionals", "Аргументы");
+    formatter->label("REQUIRED", "обязательно");
+    formatter->column_width(34);
+    app.option_defaults()->group("Параметры");
+    app.set_help_flag("-h,--help", "показать эту справку и выйти");
+    app.footer(kExitCodes);
+    app.require_subcommand(1);
+
+    TCommand command;
+    auto& show = *app.add_subcommand("show", "показать заголовок и описатели полей таблиц");
+    show.add_flag("--json", command.Json, "вывод в JSON для программ");
+    show.add_option("TABLE", command.Paths, "таблицы")->required()->type_name("");
+
+    auto& check = *app.add_subcommand("check", "сказать, что исправление изменило бы; ничего не записывает");
+    AddChoiceOptions(check, command.Choices);
+    check.add_flag("-r,--recursive", command.Recursive, "обойти папки, искать файлы *.dbf");
+    check.add_flag("--json", command.Json, "вывод в JSON для программ");
+    check.add_option("PATH", command.Paths, "таблицы или папки")->required()->type_name("");
+
+    auto& fix = *app.add_subcommand("fix", "исправить заголовки таблиц");
+    AddChoiceOptions(fix, command.Choices);
+    fix.add_flag("-r,--recursive", command.Recursive, "обойти папки, искать файлы *.dbf");
+    fix.add_option("--backup", command.BackupFolder, "сохранять прежние заголовки в этой папке перед записью")
+        ->type_name("DIR");
+    fix.add_option("PATH", command.Paths, "таблицы или папки")->required()->type_name("");
+
+    auto& restore = *app.add_subcommand("restore", "вернуть заголовки из резервных копий");
+    restore.add_option("BACKUP", command.Paths, "файлы резервных копий (*.dbfbak)")->required()->type_name("");
+
+    for (auto* sub : {&show, &check, &fix, &restore}) {
+        sub->group("Команды");
+        sub->set_help_flag("-h,--help", "показать эту справку и выйти");
+    }
+
+    try {
+        std::reverse(arguments.begin(), arguments.end());  // CLI11 takes them last first
+        app.parse(arguments);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e, out, err);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e, out, err);
+    } catch (const CLI::ParseError& e) {
+        err << "dbffix: " << UsageError(e) << "\nСправка: dbffix --help\n";
+        return esUsage;
+    }
+
+    TInterruptGuard interrupts;
+    if (show.parsed()) return Show(command, out, err, progress);
+    if (check.parsed()) return Check(command, out, err, progress);
+    if (fix.parsed()) return Fix(command, out, err, progress);
+    return Restore(command, out, err, progress);
+}

@@ -1,0 +1,90 @@
+#include "TablePaths.h"
+
+#include "System.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class TWalk {
+public:
+    explicit TWalk(TPathList& list) : FList(list) {}
+
+    void Folder(const fs::path& folder)
+    {
+        std::error_code error;
+        const fs::path canonical = fs::canonical(folder, error);
+        if (error) {
+            Unreadable(folder);
+            return;
+        }
+        // A link back to a folder on the way down (or to one walked before)
+        // would walk it again, forever in a loop.
+        if (!FVisited.insert(canonical).second) {
+            FList.Skipped.push_back(NameOf(folder) + ": папка уже пройдена (ссылка), пропущена");
+            return;
+        }
+        std::vector<fs::directory_entry> entries;
+        fs::directory_iterator it(folder, error);
+        for (; !error && it != fs::directory_iterator(); it.increment(error)) entries.push_back(*it);
+        if (error) {
+            Unreadable(folder);
+            return;
+        }
+        std::sort(entries.begin(), entries.end(),
+                  [](const auto& a, const auto& b) { return a.path().filename() < b.path().filename(); });
+        for (const auto& entry : entries) {
+            const fs::file_status status = entry.status(error);  // through links
+            const std::string name = NameOf(entry.path());
+            if (!error && fs::is_directory(status)) {
+                Folder(entry.path());
+            } else if (HasTableName(NameOf(entry.path().filename()))) {
+                if (!error && fs::is_regular_file(status)) {
+                    FList.Tables.push_back(name);
+                } else {
+                    FList.Skipped.push_back(name + ": не обычный файл, пропущен");
+                }
+            }
+        }
+    }
+
+private:
+    void Unreadable(const fs::path& folder)
+    {
+        FList.Skipped.push_back(NameOf(folder) + ": папка не читается");
+        FList.FolderUnreadable = true;
+    }
+
+    TPathList& FList;
+    std::set<fs::path> FVisited;
+};
+
+}  // namespace
+
+bool HasTableName(const std::string& name)
+{
+    static constexpr std::string_view kExtension = ".dbf";
+    if (name.size() < kExtension.size()) return false;
+    return std::equal(kExtension.begin(), kExtension.end(), name.end() - static_cast<std::ptrdiff_t>(kExtension.size()),
+                      [](char lower, char c) { return (c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) == lower; });
+}
+
+TPathList CollectTables(const std::vector<std::string>& paths, bool recursive)
+{
+    TPathList list;
+    TWalk walk(list);
+    for (const auto& path : paths) {
+        std::error_code error;
+        if (recursive && fs::is_directory(NativePath(path), error)) {
+            walk.Folder(NativePath(path));
+        } else {
+            // The table's own checks tell what is wrong with the name.
+            list.Tables.push_back(path);
+        }
+    }
+    return list;
+}

@@ -1,0 +1,489 @@
+#include "TableReport.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+namespace {
+
+template <typename T>
+std::span<const TByte> ImageOf(const T& value)
+{
+    return {reinterpret_cast<const TByte*>(&value), sizeof(T)};
+}
+
+std::uint32_t LE32At(std::span<const TByte> b, std::size_t at)
+{
+    return static_cast<std::uint32_t>(b[at]) | (static_cast<std::uint32_t>(b[at + 1]) << 8) |
+           (static_cast<std::uint32_t>(b[at + 2]) << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+}
+
+std::size_t NonZero(std::span<const TByte> bytes)
+{
+    return static_cast<std::size_t>(std::count_if(bytes.begin(), bytes.end(), [](TByte b) { return b != 0; }));
+}
+
+std::string Hex(TByte b)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", b);
+    return text;
+}
+
+std::string Date(const std::array<TByte, 3>& d)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u", 1900 + d[0], static_cast<unsigned>(d[1]),
+                  static_cast<unsigned>(d[2]));
+    return text;
+}
+
+// A run of reserved bytes that are cleared: "байты 12–27 (резерв): 5 ненулевых → 0".
+void DescribeReserved(const std::string& what, std::span<const TByte> before, std::span<const TByte> after,
+                      std::vector<std::string>& changes)
+{
+    if (std::equal(before.begin(), before.end(), after.begin(), after.end())) return;
+    if (NonZero(after) == 0) {
+        changes.push_back(what + ": " + std::to_string(NonZero(before)) + " ненулевых → 0");
+    } else {
+        changes.push_back(what + ": " + Escaped(before) + " → " + Escaped(after));
+    }
+}
+
+THeaderReport DescribeHeader(TDBF& table)
+{
+    THeaderReport h;
+    const TDBFHeader& header = table.Header();
+    h.Version = header.Version;
+    h.Writer = VersionWriter(header.Version);
+    h.LastUpdate = header.LastUpdate;
+    h.RecordCount = GetLE32(header.RecordCount);
+    h.HeaderLength = GetLE16(header.HeaderLength);
+    h.RecordLength = GetLE16(header.RecordLength);
+    h.IndexFlag = header.MdxFlag;
+    h.CodePage = header.LanguageDriver;
+    h.CodePageName = CodePageName(header.LanguageDriver);
+    h.InUse = table.FieldCount();
+
+    const auto chunks = table.ChunksRead();
+    const auto fields = DescriptorsBeforeTerminator(chunks);
+    if (fields.size() < chunks.size()) {
+        h.TerminatorAt = sizeof(TDBFHeader) + sizeof(TDBFFieldDescriptor) * fields.size();
+    } else {
+        // The terminator normally follows the last descriptor announced.
+        const std::uint64_t at = sizeof(TDBFHeader) + sizeof(TDBFFieldDescriptor) * chunks.size();
+        std::array<TByte, 1> byte{};
+        if (table.Stream().ReadAt(at, byte) && byte[0] == kHeaderTerminator) h.TerminatorAt = at;
+    }
+
+    std::uint32_t wide = 1;
+    h.RecordWidth = 1;
+    for (std::size_t i = 0; i < chunks.size(); ++i) {
+        const TDBFFieldDescriptor& d = chunks[i];
+        if (i < fields.size()) {
+            h.RecordWidth += d.FieldLength;
+            wide += d.FieldLength + ((d.FieldType == 'C' || d.FieldType == 'c') ? 256U * d.DecimalCount : 0U);
+        } else {
+            break;  // the header's tail: not descriptors
+        }
+        TFieldReport f;
+        f.Number = i + 1;
+        f.Name = Escaped(std::span(d.FieldName).first(FieldNameLength(d)));
+        f.Type = Escaped(std::span(&d.FieldType, 1));
+        f.Displacement = GetLE32(d.Displacement);
+        f.Width = d.FieldLength;
+        f.Decimals = d.DecimalCount;
+        f.ReservedClear = NonZero(d.FieldReserved) == 0;
+        f.Empty = IsEmptyDescriptor(d);
+        f.InUse = i < table.FieldCount();
+        h.Fields.push_back(std::move(f));
+    }
+    h.WidthsAddUp = h.RecordWidth == h.RecordLength;
+    h.AddUpAsClipper = !h.WidthsAddUp && wide == h.RecordLength;
+    return h;
+}
+
+std::string MessagesLine(const std::vector<std::string>& messages)
+{
+    std::string line;
+    for (const auto& m : messages) line += (line.empty() ? "" : "; ") + m;
+    return line;
+}
+
+// The text and blanks up to the width, counted in characters, not bytes;
+// one blank at least.
+std::string Padded(const std::string& text, std::size_t width)
+{
+    const auto characters = static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0U) != 0x80U; }));
+    return text + std::string(characters < width ? width - characters : 1, ' ');
+}
+
+const char* YesNo(bool b)
+{
+    return b ? "да" : "нет";
+}
+
+}  // namespace
+
+TMessageCollector::TMessageCollector(std::vector<std::string>& messages)
+    : FPrevious(SetNotifyUserHandler([&messages](const std::string& text) { messages.push_back(text); }))
+{
+}
+
+TMessageCollector::~TMessageCollector()
+{
+    SetNotifyUserHandler(std::move(FPrevious));
+}
+
+std::string Escaped(std::span<const TByte> bytes)
+{
+    std::string out;
+    for (const TByte b : bytes) {
+        if (b == '\\') {
+            out += "\\\\";
+        } else if (b < 0x20 || b >= 0x7F) {
+            char text[8];
+            std::snprintf(text, sizeof text, "\\x%02X", b);
+            out += text;
+        } else {
+            out += static_cast<char>(b);
+        }
+    }
+    return out;
+}
+
+bool IsUtf8(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t extra = 0;
+        std::uint32_t code = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        if (c >= 0xC2 && c <= 0xDF) {
+            extra = 1;
+            code = c & 0x1FU;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            extra = 2;
+            code = c & 0x0FU;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            extra = 3;
+            code = c & 0x07U;
+        } else {
+            return false;
+        }
+        if (i + extra >= text.size()) return false;
+        for (std::size_t k = 1; k <= extra; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0U) != 0x80U) return false;
+            code = (code << 6) | (next & 0x3FU);
+        }
+        // Overlong forms, surrogates and code points beyond Unicode.
+        if ((extra == 2 && code < 0x800) || (extra == 3 && (code < 0x10000 || code > 0x10FFFF)) ||
+            (code >= 0xD800 && code <= 0xDFFF)) {
+            return false;
+        }
+        i += extra + 1;
+    }
+    return true;
+}
+
+std::string JsonName(const std::string& name)
+{
+    if (IsUtf8(name)) return name;
+    return Escaped(std::span(reinterpret_cast<const TByte*>(name.data()), name.size()));
+}
+
+std::string VersionWriter(TByte version)
+{
+    switch (version) {
+    case 0x02: return "FoxBASE";
+    case 0x03: return "dBase III, dBase IV, FoxPro, Clipper и другие, без мемо-файла";
+    case 0x04: return "dBase 7 (не обрабатывается)";
+    case 0x30: return "Visual FoxPro (не обрабатывается)";
+    case 0x31: return "Visual FoxPro с автоинкрементом (не обрабатывается)";
+    case 0x32: return "Visual FoxPro с полями переменной длины (не обрабатывается)";
+    case 0x43: return "dBase IV, таблица SQL";
+    case 0x63: return "dBase IV, системная таблица SQL";
+    case 0x83: return "dBase III с мемо-файлом .dbt";
+    case 0x8B: return "dBase IV с мемо-файлом .dbt";
+    case 0x8C: return "dBase 7 с мемо-файлом (не обрабатывается)";
+    case 0xCB: return "dBase IV, таблица SQL с мемо-файлом";
+    case 0xE5: return "Clipper (драйвер SIX) с мемо-файлом SMT";
+    case 0xF5: return "FoxPro 2.x с мемо-файлом .fpt";
+    case 0xFB: return "FoxBASE с мемо-файлом";
+    default: return (version & 0x07) == 4 ? "dBase 7 (не обрабатывается)" : "неизвестная версия";
+    }
+}
+
+std::string CodePageName(TByte codePage)
+{
+    switch (codePage) {
+    case 0: return "не указана";
+    case 0x01: return "DOS 437, США";
+    case 0x02: return "DOS 850, многоязычная";
+    case 0x03: return "Windows-1252";
+    case 0x04: return "Macintosh Roman";
+    case 0x08: return "DOS 865, датская";
+    case 0x09: return "DOS 437, голландская";
+    case 0x0A: return "DOS 850, голландская";
+    case 0x0B: return "DOS 437, финская";
+    case 0x0D: return "DOS 437, французская";
+    case 0x0E: return "DOS 850, французская";
+    case 0x0F: return "DOS 437, немецкая";
+    case 0x10: return "DOS 850, немецкая";
+    case 0x11: return "DOS 437, итальянская";
+    case 0x12: return "DOS 850, итальянская";
+    case 0x13: return "Windows-932, японская";
+    case 0x14: return "DOS 850, испанская";
+    case 0x15: return "DOS 437, шведская";
+    case 0x16: return "DOS 850, шведская";
+    case 0x17: return "DOS 865, норвежская";
+    case 0x18: return "DOS 437, испанская";
+    case 0x19: return "DOS 437, английская (Великобритания)";
+    case 0x1A: return "DOS 850, английская (Великобритания)";
+    case 0x1B: return "DOS 437, английская (США)";
+    case 0x1C: return "DOS 863, французская (Канада)";
+    case 0x1D: return "DOS 850, французская";
+    case 0x1F: return "DOS 852, чешская";
+    case 0x22: return "DOS 852, венгерская";
+    case 0x23: return "DOS 852, польская";
+    case 0x24: return "DOS 860, португальская";
+    case 0x25: return "DOS 850, португальская";
+    case 38: return "DOS 866, русская";
+    case 0x37: return "DOS 850, английская (США)";
+    case 0x40: return "DOS 852, румынская";
+    case 0x4D: return "Windows-936, китайская (КНР)";
+    case 0x4E: return "Windows-949, корейская";
+    case 0x4F: return "Windows-950, китайская (Тайвань)";
+    case 0x50: return "Windows-874, тайская";
+    case 87:
+        return "Windows-1251 для программ эпохи BDE; Windows-1252 для поздних программ xBase";
+    case 0x58: return "Windows-1252, западноевропейская";
+    case 0x59: return "Windows-1252, испанская";
+    case 0x64: return "DOS 852, восточноевропейская";
+    case 101: return "DOS 866, русская";
+    case 0x66: return "DOS 865, скандинавская";
+    case 0x67: return "DOS 861, исландская";
+    case 0x68: return "DOS 895, чешская (Kamenicky)";
+    case 0x69: return "DOS 620, польская (Mazovia)";
+    case 0x6A: return "DOS 737, греческая";
+    case 0x6B: return "DOS 857, турецкая";
+    case 0x78: return "Windows-950, китайская (Тайвань)";
+    case 0x79: return "Windows-949, корейская";
+    case 0x7A: return "Windows-936, китайская (КНР)";
+    case 0x7B: return "Windows-932, японская";
+    case 0x7C: return "Windows-874, тайская";
+    case 0x7D: return "Windows-1255, иврит";
+    case 0x7E: return "Windows-1256, арабская";
+    case 0x96: return "Macintosh, русская";
+    case 0x97: return "Macintosh, восточноевропейская";
+    case 0x98: return "Macintosh, греческая";
+    case 0xC8: return "Windows-1250, восточноевропейская";
+    case 201: return "Windows-1251, русская";
+    case 0xCA: return "Windows-1254, турецкая";
+    case 0xCB: return "Windows-1253, греческая";
+    case 0xCC: return "Windows-1257, прибалтийская";
+    default: return "неизвестная";
+    }
+}
+
+std::vector<std::string> DescribeChanges(std::span<const TByte> before, std::span<const TByte> after)
+{
+    std::vector<std::string> changes;
+    if (before.size() != after.size() || before.size() < sizeof(TDBFHeader)) return changes;
+    const auto part = [&](std::size_t from, std::size_t size) {
+        return std::pair(before.subspan(from, size), after.subspan(from, size));
+    };
+    const auto differs = [&](std::size_t from, std::size_t size) {
+        const auto [b, a] = part(from, size);
+        return !std::equal(b.begin(), b.end(), a.begin(), a.end());
+    };
+    if (differs(0, 1)) changes.push_back("версия " + Hex(before[0]) + " → " + Hex(after[0]));
+    if (differs(1, 3)) {
+        changes.push_back("дата последнего изменения " + Date({before[1], before[2], before[3]}) + " → " +
+                          Date({after[1], after[2], after[3]}));
+    }
+    if (differs(4, 8)) changes.push_back("байты 4–11: " + Escaped(before.subspan(4, 8)) + " → " + Escaped(after.subspan(4, 8)));
+    DescribeReserved("байты 12–27 (резерв)", before.subspan(12, 16), after.subspan(12, 16), changes);
+    if (differs(28, 1)) {
+        changes.push_back("признак индекса " + std::to_string(before[28]) + " → " + std::to_string(after[28]));
+    }
+    if (differs(29, 1)) {
+        changes.push_back("кодовая страница " + std::to_string(before[29]) + " → " + std::to_string(after[29]));
+    }
+    DescribeReserved("байты 30–31 (резерв)", before.subspan(30, 2), after.subspan(30, 2), changes);
+
+    for (std::size_t at = sizeof(TDBFHeader); at + sizeof(TDBFFieldDescriptor) <= before.size();
+         at += sizeof(TDBFFieldDescriptor)) {
+        const std::string field = "поле " + std::to_string((at - sizeof(TDBFHeader)) / 32 + 1);
+        const auto nameOf = [](std::span<const TByte> d) {
+            const auto end = std::find(d.begin(), d.begin() + 11, TByte{0});
+            return "«" + Escaped(std::span(d.begin(), end)) + "»";
+        };
+        const auto b = before.subspan(at, 32);
+        const auto a = after.subspan(at, 32);
+        const std::string named = field + " " + nameOf(a);
+        if (differs(at, 11)) changes.push_back(field + " " + nameOf(b) + " → " + nameOf(a));
+        if (differs(at + 11, 1)) changes.push_back(named + ": тип " + Escaped(b.subspan(11, 1)) + " → " + Escaped(a.subspan(11, 1)));
+        if (differs(at + 12, 4)) {
+            changes.push_back(named + ": смещение " + std::to_string(LE32At(b, 12)) + " → " +
+                              std::to_string(LE32At(a, 12)));
+        }
+        if (differs(at + 16, 1)) {
+            changes.push_back(named + ": ширина " + std::to_string(b[16]) + " → " + std::to_string(a[16]));
+        }
+        if (differs(at + 17, 1)) {
+            changes.push_back(named + ": знаков после запятой " + std::to_string(b[17]) + " → " +
+                              std::to_string(a[17]));
+        }
+        DescribeReserved(named + ": байты 18–31 (резерв)", b.subspan(18), a.subspan(18), changes);
+    }
+    return changes;
+}
+
+TTableReport ReadTable(const std::string& path, const std::optional<TCorrectionChoices>& choices)
+{
+    TTableReport report;
+    report.Path = path;
+    TMessageCollector collector(report.Messages);
+    TDBF table;
+    table.SetTableName(path);
+    table.Open();
+    if (!table.Active() || !table.HeaderRead()) return report;  // the table has told why
+    report.Read = true;
+    report.Header = DescribeHeader(table);
+    report.Refusal = RefusalOf(table.Header(), table.ChunksRead());
+    if (report.Refusal) {
+        // Told as the correction tells it, so that check and fix say the same.
+        report.Messages.push_back(*report.Refusal);
+    }
+    const auto image = table.HeaderImage();
+    report.Before.assign(image.begin(), image.end());
+    report.After = report.Before;
+    if (choices && !report.Refusal) {
+        // The correction's own step, on copies: nothing of the table changes.
+        TDBFHeader header = table.Header();
+        std::vector<TDBFFieldDescriptor> chunks(table.ChunksRead().begin(), table.ChunksRead().end());
+        CorrectImages(header, chunks, table.FieldCount(), *choices);
+        report.After.assign(ImageOf(header).begin(), ImageOf(header).end());
+        for (std::size_t i = 0; i < table.FieldCount(); ++i) {
+            const auto descriptor = ImageOf(chunks[i]);
+            report.After.insert(report.After.end(), descriptor.begin(), descriptor.end());
+        }
+        report.Changes = DescribeChanges(report.Before, report.After);
+    }
+    table.Stream().Close();
+    return report;
+}
+
+void PrintShow(const TTableReport& r, std::ostream& out)
+{
+    out << r.Path << ":";
+    if (!r.Header) {
+        out << " не прочитана: " << MessagesLine(r.Messages) << "\n";
+        return;
+    }
+    const THeaderReport& h = *r.Header;
+    out << "\n";
+    if (!r.Messages.empty()) out << "  Сообщения: " << MessagesLine(r.Messages) << "\n";
+    out << "  Версия: " << Hex(h.Version) << " (" << h.Writer << ")\n"
+        << "  Последнее изменение: " << Date(h.LastUpdate) << "\n"
+        << "  Записей: " << h.RecordCount << "\n"
+        << "  Длина заголовка: " << h.HeaderLength << ", длина записи: " << h.RecordLength << "\n"
+        << "  Признак индекса: " << static_cast<unsigned>(h.IndexFlag) << "\n"
+        << "  Кодовая страница: " << static_cast<unsigned>(h.CodePage) << " (" << h.CodePageName << ")\n"
+        << "  Описатели: " << h.Fields.size() << ", используются: " << h.InUse << "\n";
+    out << "  " << Padded("№", 4) << Padded("имя", 20) << Padded("тип", 6) << Padded("смещение", 10)
+        << Padded("ширина", 8) << Padded("дробн.", 8) << Padded("резерв", 8) << "используется\n";
+    for (const auto& f : h.Fields) {
+        out << "  " << Padded(std::to_string(f.Number), 4) << Padded("«" + f.Name + "»", 20) << Padded(f.Type, 6)
+            << Padded(std::to_string(f.Displacement), 10) << Padded(std::to_string(f.Width), 8)
+            << Padded(std::to_string(f.Decimals), 8) << Padded(f.ReservedClear ? "чист" : "занят", 8)
+            << YesNo(f.InUse) << (f.Empty ? " (пустой)" : "") << "\n";
+    }
+    out << "  Терминатор: ";
+    if (h.TerminatorAt) {
+        out << "байт " << *h.TerminatorAt << "\n";
+    } else {
+        out << "не найден\n";
+    }
+    out << "  Ширины полей с признаком удаления: " << h.RecordWidth
+        << (h.WidthsAddUp ? " = длине записи" : " ≠ длине записи")
+        << (h.AddUpAsClipper ? " (сходятся по правилу Clipper для длинных символьных полей)" : "") << "\n";
+}
+
+void PrintCheck(const TTableReport& r, std::ostream& out)
+{
+    out << r.Path << ": ";
+    if (!r.Read) {
+        out << "не прочитана: " << MessagesLine(r.Messages) << "\n";
+    } else if (r.Refusal) {
+        out << "отказ: " << MessagesLine(r.Messages) << "\n";
+    } else if (!r.WouldChange()) {
+        out << "в порядке\n";
+    } else {
+        out << "будет исправлена:\n";
+        for (const auto& change : r.Changes) out << "  " << change << "\n";
+    }
+}
+
+void PrintFix(const TTableReport& r, std::ostream& out)
+{
+    out << r.Path << ": ";
+    switch (r.Fix) {
+    case TFixState::Written:
+        out << "исправлена; " << r.CodePageSummary;
+        if (!r.BackupFile.empty()) out << "; копия: " << r.BackupFile;
+        break;
+    case TFixState::Unchanged: out << "уже в порядке"; break;
+    case TFixState::WriteFailed: out << "ошибка записи: " << MessagesLine(r.Messages); break;
+    case TFixState::NotCorrected:
+    case TFixState::NotRun: out << "отказ: " << MessagesLine(r.Messages); break;
+    }
+    out << "\n";
+}
+
+nlohmann::json ToJson(const TTableReport& r)
+{
+    nlohmann::json j;
+    j["path"] = JsonName(r.Path);
+    j["read"] = r.Read;
+    j["messages"] = r.Messages;
+    j["refusal"] = r.Refusal ? nlohmann::json(*r.Refusal) : nlohmann::json(nullptr);
+    if (r.Header) {
+        const THeaderReport& h = *r.Header;
+        nlohmann::json header;
+        header["version"] = h.Version;
+        header["writer"] = h.Writer;
+        header["last_update"] = Date(h.LastUpdate);
+        header["record_count"] = h.RecordCount;
+        header["header_length"] = h.HeaderLength;
+        header["record_length"] = h.RecordLength;
+        header["index_flag"] = h.IndexFlag;
+        header["code_page"] = h.CodePage;
+        header["code_page_name"] = h.CodePageName;
+        header["descriptors_in_use"] = h.InUse;
+        header["terminator_at"] = h.TerminatorAt ? nlohmann::json(*h.TerminatorAt) : nlohmann::json(nullptr);
+        header["record_width"] = h.RecordWidth;
+        header["widths_add_up"] = h.WidthsAddUp;
+        header["add_up_as_clipper"] = h.AddUpAsClipper;
+        nlohmann::json fields = nlohmann::json::array();
+        for (const auto& f : h.Fields) {
+            fields.push_back({{"number", f.Number}, {"name", f.Name}, {"type", f.Type},
+                              {"displacement", f.Displacement}, {"width", f.Width}, {"decimals", f.Decimals},
+                              {"reserved_clear", f.ReservedClear}, {"empty", f.Empty}, {"in_use", f.InUse}});
+        }
+        header["fields"] = std::move(fields);
+        j["header"] = std::move(header);
+    }
+    if (r.Correctable()) {
+        j["would_change"] = r.WouldChange();
+        j["changes"] = r.Changes;
+    }
+    return j;
+}

@@ -1,0 +1,112 @@
+// What dbffix learns about one table, gathered once: the people's output and
+// the --json output are both made from this record, so that the two never
+// tell different stories.
+#pragma once
+
+#include "NotifyUser.h"
+#include "ProcessFile.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+// One field descriptor as the header holds it.
+struct TFieldReport {
+    std::size_t Number = 0;       // counted from 1
+    std::string Name;             // the bytes before the first 0, invisible ones escaped
+    std::string Type;             // the type byte, escaped like the name
+    std::uint32_t Displacement = 0;
+    TByte Width = 0;
+    TByte Decimals = 0;
+    bool ReservedClear = true;    // bytes 18..31 all zero
+    bool Empty = false;           // no name or no width
+    bool InUse = false;           // among the descriptors a correction rewrites
+};
+
+// The header's numbers and the descriptors.
+struct THeaderReport {
+    TByte Version = 0;
+    std::string Writer;           // which programs write that version byte
+    std::array<TByte, 3> LastUpdate{};
+    std::uint32_t RecordCount = 0;
+    std::uint16_t HeaderLength = 0;
+    std::uint16_t RecordLength = 0;
+    TByte IndexFlag = 0;
+    TByte CodePage = 0;
+    std::string CodePageName;
+    std::size_t InUse = 0;
+    std::optional<std::uint64_t> TerminatorAt;  // offset in the file; none when not found
+    std::uint32_t RecordWidth = 0;              // 1 (the deletion flag) + the fields' widths
+    bool WidthsAddUp = false;
+    bool AddUpAsClipper = false;  // only with the high bytes of long character widths
+    std::vector<TFieldReport> Fields;
+};
+
+// What became of a table in fix.
+enum class TFixState { NotRun, Written, Unchanged, NotCorrected, WriteFailed };
+
+struct TTableReport {
+    std::string Path;
+    std::vector<std::string> Messages;  // the core's texts, in the order it told them
+    bool Read = false;                  // opened, header and descriptors read in full
+    std::optional<std::string> Refusal;
+    std::optional<THeaderReport> Header;
+    // The header and the descriptors in use before and after the correction
+    // with the chosen choices; the same when it would change nothing.
+    std::vector<TByte> Before;
+    std::vector<TByte> After;
+    std::vector<std::string> Changes;   // the difference told in words
+    TFixState Fix = TFixState::NotRun;
+    std::string CodePageSummary;        // after a write
+    std::string BackupFile;             // where the overwritten bytes were saved
+
+    [[nodiscard]] bool WouldChange() const { return Before != After; }
+    // Fit for a correction: read in full and not refused.
+    [[nodiscard]] bool Correctable() const { return Read && !Refusal; }
+};
+
+// Gathers what the table and the correction tell while it lives.
+class TMessageCollector {
+public:
+    explicit TMessageCollector(std::vector<std::string>& messages);
+    ~TMessageCollector();
+    TMessageCollector(const TMessageCollector&) = delete;
+    TMessageCollector& operator=(const TMessageCollector&) = delete;
+
+private:
+    NotifyUserHandler FPrevious;
+};
+
+// Opens the table as the correction does (the same exclusive hold, the same
+// messages), describes its header and, with choices, works out what a
+// correction would change, by the correction's own rules. Writes nothing.
+TTableReport ReadTable(const std::string& path, const std::optional<TCorrectionChoices>& choices);
+
+// The difference between two images of the header and the same descriptors,
+// one line per part that changes.
+std::vector<std::string> DescribeChanges(std::span<const TByte> before, std::span<const TByte> after);
+
+// Bytes shown so that every one can be read back: invisible and non-ASCII
+// bytes as \xNN, the backslash doubled.
+std::string Escaped(std::span<const TByte> bytes);
+
+// What programs use the version byte, and what the code page byte stands for.
+std::string VersionWriter(TByte version);
+std::string CodePageName(TByte codePage);
+
+// The people's forms.
+void PrintShow(const TTableReport& report, std::ostream& out);
+void PrintCheck(const TTableReport& report, std::ostream& out);
+void PrintFix(const TTableReport& report, std::ostream& out);
+
+// The scripts' form: one object per table.
+nlohmann::json ToJson(const TTableReport& report);
+
+// A name as JSON text: as it is when it is UTF-8, escaped like a field name
+// when it is not.
+std::string JsonName(const std::string& name);
+bool IsUtf8(std::string_view text);
