@@ -1,0 +1,48 @@
+// Running dbffix's commands in this process, and tables for them.
+#pragma once
+
+#include "DbfFix.h"
+#include "TestSupport.h"
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+struct TCliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+inline TCliRun RunDbfFix(const std::vector<std::string>& arguments)
+{
+    std::ostringstream out;
+    std::ostringstream err;
+    TCliRun run;
+    run.status = DbfFixMain(arguments, out, err, false);
+    run.out = out.str();
+    run.err = err.str();
+    return run;
+}
+
+// A table nothing would be changed in with the default choices, and one with
+// the index flag set and junk in the reserved bytes.
+inline TTableLayout RightTable()
+{
+    TTableLayout layout;
+    layout.fields = {{"NAME", 'C', 10}, {"AGE", 'N', 3}};
+    layout.recordCount = 3;
+    layout.junk = 0;
+    layout.mdxFlag = 0;
+    return layout;
+}
+
+inline TTableLayout WrongTable()
+{
+    TTableLayout layout = RightTable();
+    layout.fields[0].name = " NAME ";
+    layout.fields[1].type = 'n';
+    layout.junk = 0x5A;
+    layout.mdxFlag = 1;
+    return layout;
+}

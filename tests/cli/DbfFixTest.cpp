@@ -1,0 +1,364 @@
+// dbffix's commands: exit statuses, tables left alone when nothing changes,
+// header backups and their refusals, Ctrl-C, folder walks and names as bytes.
+#include "Backup.h"
+#include "CliTestSupport.h"
+#include "ExclusiveFile.h"
+#include "TableReport.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <sys/stat.h>
+#include <sys/wait.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The tables each case of a table-driven test starts from.
+struct TTables {
+    TScratchDir dir;
+    std::string right = dir.File("right.dbf");
+    std::string wrong = dir.File("wrong.dbf");
+    std::string foxPro = dir.File("foxpro.dbf");
+    std::string cut = dir.File("cut.dbf");
+    std::string text = dir.File("notes.txt");
+
+    TTables()
+    {
+        WriteAll(right, RightTable().Build());
+        WriteAll(wrong, WrongTable().Build());
+        WriteAll(foxPro, VisualFoxProUnderDBase3Table().Build());
+        const TBytes wrongImage = WrongTable().Build();
+        WriteAll(cut, TBytes(wrongImage.begin(), wrongImage.begin() + 20));
+        WriteAll(text, {'h', 'i'});
+    }
+    [[nodiscard]] std::vector<TBytes> Contents() const
+    {
+        return {ReadAll(right), ReadAll(wrong), ReadAll(foxPro), ReadAll(cut), ReadAll(text)};
+    }
+};
+
+// Runs the real program with the arguments through the system's shell.
+int RunProgram(const std::string& arguments)
+{
+#ifdef _WIN32
+    const std::string command = "\"" + std::string(DBFFIX_PROGRAM) + "\" " + arguments + " >NUL 2>NUL";
+    return std::system(command.c_str());
+#else
+    const std::string command = "'" + std::string(DBFFIX_PROGRAM) + "' " + arguments + " >/dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+}
+
+}  // namespace
+
+TEST(DbfFix, ExitStatuses)
+{
+    struct TCase {
+        const char* label;
+        std::vector<std::string> (*arguments)(const TTables&);
+        int status;
+        bool writes = false;
+    };
+    const TCase cases[] = {
+        {"show a table", [](const TTables& t) { return std::vector<std::string>{"show", t.wrong, t.foxPro}; }, esOk},
+        {"show a cut table", [](const TTables& t) { return std::vector<std::string>{"show", t.right, t.cut}; }, esFailed},
+        {"check a right table", [](const TTables& t) { return std::vector<std::string>{"check", t.right}; }, esOk},
+        {"check a wrong one", [](const TTables& t) { return std::vector<std::string>{"check", t.right, t.wrong}; }, esWouldChange},
+        {"check with the index flag kept",
+         [](const TTables& t) { return std::vector<std::string>{"check", "--keep-index-flag", t.right}; }, esOk},
+        {"check with a code page to set",
+         [](const TTables& t) { return std::vector<std::string>{"check", "--codepage=38", t.right}; }, esWouldChange},
+        {"check with a date", [](const TTables& t) { return std::vector<std::string>{"check", "--date=today", t.right}; }, esWouldChange},
+        {"check a cut table", [](const TTables& t) { return std::vector<std::string>{"check", t.wrong, t.cut}; }, esFailed},
+        {"check a refused table", [](const TTables& t) { return std::vector<std::string>{"check", t.foxPro}; }, esFailed},
+        {"check a name that is no table", [](const TTables& t) { return std::vector<std::string>{"check", t.text}; }, esFailed},
+        {"fix a wrong table", [](const TTables& t) { return std::vector<std::string>{"fix", t.wrong, t.right}; }, esOk, true},
+        {"fix a refused one among them",
+         [](const TTables& t) { return std::vector<std::string>{"fix", t.wrong, t.foxPro}; }, esFailed, true},
+        {"fix a missing table",
+         [](const TTables& t) { return std::vector<std::string>{"fix", t.dir.File("none.dbf")}; }, esFailed},
+        {"restore what is no backup", [](const TTables& t) { return std::vector<std::string>{"restore", t.text}; }, esFailed},
+        {"help", [](const TTables&) { return std::vector<std::string>{"--help"}; }, esOk},
+        {"a command's help", [](const TTables& t) { return std::vector<std::string>{"fix", "--help", t.wrong}; }, esOk},
+        {"no command", [](const TTables&) { return std::vector<std::string>{}; }, esUsage},
+        {"an unknown command", [](const TTables& t) { return std::vector<std::string>{"mend", t.wrong}; }, esUsage},
+        {"no table", [](const TTables&) { return std::vector<std::string>{"fix"}; }, esUsage},
+        {"an unknown option", [](const TTables& t) { return std::vector<std::string>{"fix", "--dry-run", t.wrong}; }, esUsage},
+        {"offsets unknown", [](const TTables& t) { return std::vector<std::string>{"fix", "--offsets=none", t.wrong}; }, esUsage},
+        {"a code page not offered",
+         [](const TTables& t) { return std::vector<std::string>{"fix", "--codepage=101", t.wrong}; }, esUsage},
+        {"no such day", [](const TTables& t) { return std::vector<std::string>{"fix", "--date=2024-02-30", t.wrong}; }, esUsage},
+        {"a year the header cannot store",
+         [](const TTables& t) { return std::vector<std::string>{"fix", "--date=2156-01-01", t.wrong}; }, esUsage},
+        {"a backup for check", [](const TTables& t) { return std::vector<std::string>{"check", "--backup", "b", t.wrong}; }, esUsage},
+        {"recursion for show", [](const TTables& t) { return std::vector<std::string>{"show", "-r", t.wrong}; }, esUsage},
+    };
+    for (const auto& c : cases) {
+        const TTables tables;
+        const auto before = tables.Contents();
+        const TCliRun run = RunDbfFix(c.arguments(tables));
+        EXPECT_EQ(run.status, c.status) << c.label << "\n" << run.out << run.err;
+        EXPECT_EQ(tables.Contents() != before, c.writes) << c.label;
+        if (c.status == esUsage) {
+            EXPECT_NE(run.err.find("dbffix --help"), std::string::npos) << c.label;
+        }
+    }
+}
+
+TEST(DbfFix, FixedTablesCheckRightAfterwards)
+{
+    const TTables tables;
+    ASSERT_EQ(RunDbfFix({"check", "--offsets=set", tables.wrong}).status, esWouldChange);
+    const TCliRun fix = RunDbfFix({"fix", "--offsets=set", tables.wrong, tables.right, tables.foxPro});
+    EXPECT_EQ(fix.status, esFailed);
+    EXPECT_NE(fix.out.find("Исправлено: 2, уже в порядке: 0, отказ: 1"), std::string::npos) << fix.out;
+    EXPECT_NE(fix.out.find("1 × ProcessFile: Таблицы Visual FoxPro не обрабатываются"), std::string::npos) << fix.out;
+    EXPECT_EQ(RunDbfFix({"check", "--offsets=set", tables.wrong, tables.right}).status, esOk);
+}
+
+// A table already right is not written: its modification time stays.
+TEST(DbfFix, TablesAlreadyRightAreNotWritten)
+{
+    const TTables tables;
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(24 * 400);
+    for (const auto& path : {tables.right, tables.wrong}) fs::last_write_time(path, old);
+    ASSERT_EQ(RunDbfFix({"fix", tables.right, tables.wrong}).status, esOk);
+    EXPECT_EQ(fs::last_write_time(tables.right), old);
+    EXPECT_NE(fs::last_write_time(tables.wrong), old);
+}
+
+// The backup is on the disk, complete, before the first byte of the table is
+// written.
+TEST(DbfFix, BackupIsSavedBeforeTheTableIsTouched)
+{
+    const TTables tables;
+    const std::string folder = tables.dir.File("backups");
+    const TBytes original = ReadAll(tables.wrong);
+    int writes = 0;
+    std::optional<TBackup> seen;
+    auto previous = SetFileFaultHook([&](TFileOp op, std::uint64_t, std::size_t) {
+        if (op == TFileOp::Write && writes++ == 0) {
+            for (const auto& entry : fs::directory_iterator(folder)) {
+                const TBytes text = ReadAll(entry.path());
+                seen = ParseBackup(std::string(text.begin(), text.end()));
+            }
+        }
+        return TFileFault::None;
+    });
+    const TCliRun run = RunDbfFix({"fix", "--backup", folder, tables.wrong});
+    SetFileFaultHook(previous);
+    ASSERT_EQ(run.status, esOk) << run.out << run.err;
+    ASSERT_TRUE(seen.has_value()) << "no backup on the disk when the table was written";
+    EXPECT_EQ(seen->Table, tables.wrong);
+    EXPECT_EQ(seen->Size, original.size());
+    EXPECT_EQ(seen->Before, TBytes(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(seen->Before.size())));
+    const TBytes after = ReadAll(tables.wrong);
+    EXPECT_EQ(seen->After, TBytes(after.begin(), after.begin() + static_cast<std::ptrdiff_t>(seen->After.size())));
+    EXPECT_EQ(seen->Before.size(), 32U + 32U * 2);
+}
+
+// restore puts the header back only over the table exactly as fix left it.
+TEST(DbfFix, RestoreRefusesATableChangedSince)
+{
+    struct TCase {
+        const char* label;
+        void (*change)(const std::string& path, const std::string& backup);
+        bool restores;
+    };
+    const TCase cases[] = {
+        {"unchanged", [](const std::string&, const std::string&) {}, true},
+        {"corrected again with another code page",
+         [](const std::string& path, const std::string&) { RunDbfFix({"fix", "--codepage=0", path}); }, false},
+        {"a byte of the header changed",
+         [](const std::string& path, const std::string&) {
+             TBytes b = ReadAll(path);
+             b[33] ^= 1;
+             WriteAll(path, b);
+         },
+         false},
+        {"a record appended",
+         [](const std::string& path, const std::string&) {
+             TBytes b = ReadAll(path);
+             b.insert(b.end(), 14, ' ');
+             WriteAll(path, b);
+         },
+         false},
+        {"restored already",
+         [](const std::string&, const std::string& backup) { RunDbfFix({"restore", backup}); }, false},
+        {"gone", [](const std::string& path, const std::string&) { fs::remove(path); }, false},
+    };
+    for (const auto& c : cases) {
+        const TTables tables;
+        const std::string folder = tables.dir.File("backups");
+        const TBytes original = ReadAll(tables.wrong);
+        ASSERT_EQ(RunDbfFix({"fix", "--offsets=set", "--backup", folder, tables.wrong}).status, esOk);
+        std::string backup;
+        for (const auto& entry : fs::directory_iterator(folder)) backup = entry.path().string();
+        ASSERT_FALSE(backup.empty()) << c.label;
+        c.change(tables.wrong, backup);
+        const bool exists = fs::exists(tables.wrong);
+        const TBytes changed = exists ? ReadAll(tables.wrong) : TBytes{};
+        const TCliRun restore = RunDbfFix({"restore", backup});
+        EXPECT_EQ(restore.status, c.restores ? esOk : esFailed) << c.label << "\n" << restore.out;
+        if (c.restores) {
+            EXPECT_EQ(ReadAll(tables.wrong), original) << c.label;
+        } else if (exists) {
+            EXPECT_EQ(ReadAll(tables.wrong), changed) << c.label << ": restore wrote over a changed table";
+        }
+    }
+}
+
+// A second fix of the same table never overwrites the first backup, the one
+// with the original header.
+TEST(DbfFix, EachWriteGetsABackupOfItsOwn)
+{
+    const TTables tables;
+    const std::string folder = tables.dir.File("backups");
+    ASSERT_EQ(RunDbfFix({"fix", "--backup", folder, tables.wrong}).status, esOk);
+    ASSERT_EQ(RunDbfFix({"fix", "--codepage=87", "--backup", folder, tables.wrong}).status, esOk);
+    ASSERT_EQ(RunDbfFix({"fix", "--codepage=87", "--backup", folder, tables.wrong}).status, esOk);  // nothing to write
+    std::vector<std::string> backups;
+    for (const auto& entry : fs::directory_iterator(folder)) backups.push_back(entry.path().string());
+    EXPECT_EQ(backups.size(), 2U);
+}
+
+// Ctrl-C during a run: the table in hand is finished, the rest left alone,
+// the count so far printed.
+TEST(DbfFix, InterruptFinishesTheTableInHand)
+{
+    TScratchDir dir;
+    std::vector<std::string> paths;
+    for (const char* name : {"1.dbf", "2.dbf", "3.dbf"}) {
+        paths.push_back(dir.File(name));
+        WriteAll(paths.back(), WrongTable().Build());
+    }
+    const TTableReport foretold = ReadTable(paths[0], TCorrectionChoices{});
+    auto previous = SetFileFaultHook([](TFileOp op, std::uint64_t, std::size_t) {
+        if (op == TFileOp::Write) std::raise(SIGINT);
+        return TFileFault::None;
+    });
+    const TCliRun run = RunDbfFix({"fix", paths[0], paths[1], paths[2]});
+    SetFileFaultHook(previous);
+    EXPECT_EQ(run.status, esInterrupted);
+    const TBytes first = ReadAll(paths[0]);
+    EXPECT_TRUE(std::equal(foretold.After.begin(), foretold.After.end(), first.begin()));
+    EXPECT_EQ(ReadAll(paths[1]), WrongTable().Build());
+    EXPECT_EQ(ReadAll(paths[2]), WrongTable().Build());
+    EXPECT_NE(run.out.find("Исправлено: 1, уже в порядке: 0, отказ: 0"), std::string::npos) << run.out;
+}
+
+TEST(DbfFix, JsonTellsWhatThePeoplesOutputTells)
+{
+    const TTables tables;
+    const TCliRun check = RunDbfFix({"check", "--json", tables.right, tables.wrong, tables.cut});
+    EXPECT_EQ(check.status, esFailed);
+    const auto j = nlohmann::json::parse(check.out);
+    ASSERT_EQ(j.at("tables").size(), 3U);
+    EXPECT_FALSE(j["tables"][0]["would_change"].get<bool>());
+    EXPECT_TRUE(j["tables"][1]["would_change"].get<bool>());
+    const auto changes = j["tables"][1]["changes"].get<std::vector<std::string>>();
+    EXPECT_EQ(changes, ReadTable(tables.wrong, TCorrectionChoices{}).Changes);
+    EXPECT_NE(std::find(changes.begin(), changes.end(), "поле 1 « NAME » → «NAME»"), changes.end());
+    EXPECT_NE(std::find(changes.begin(), changes.end(), "поле 2 «AGE»: тип n → N"), changes.end());
+    EXPECT_NE(std::find(changes.begin(), changes.end(), "байты 12–27 (резерв): 16 ненулевых → 0"), changes.end());
+    EXPECT_FALSE(j["tables"][2]["read"].get<bool>());
+    EXPECT_EQ(j["tables"][2]["messages"][0], kReadHeaderMsg);
+
+    const TCliRun show = RunDbfFix({"show", "--json", tables.wrong});
+    const auto header = nlohmann::json::parse(show.out)["tables"][0]["header"];
+    EXPECT_EQ(header["index_flag"], 1);
+    EXPECT_EQ(header["code_page"], 0x65);
+    EXPECT_EQ(header["fields"][0]["name"], " NAME ");
+    EXPECT_EQ(header["terminator_at"], 32 + 2 * 32);
+    EXPECT_TRUE(header["widths_add_up"].get<bool>());
+}
+
+TEST(DbfFix, TheProgramTakesItsCommandLine)
+{
+    const TTables tables;
+    EXPECT_EQ(RunProgram("check --offsets=nowhere x.dbf"), esUsage);
+    EXPECT_EQ(RunProgram("check \"" + tables.wrong + "\""), esWouldChange);
+    EXPECT_EQ(RunProgram("fix \"" + tables.wrong + "\""), esOk);
+    EXPECT_EQ(RunProgram("check \"" + tables.wrong + "\""), esOk);
+}
+
+#ifdef _WIN32
+
+// A name outside the ANSI code page reaches the table whole through the wide
+// command line.
+TEST(DbfFix, NamesOutsideTheAnsiCodePage)
+{
+    TScratchDir dir;
+    const fs::path table = dir.Path() / L"\u0401\u043B\u043A\u0430 \u65E5\u672C.dbf";
+    WriteAll(table, WrongTable().Build());
+    const std::wstring command = L"\"" + fs::path(DBFFIX_PROGRAM).wstring() + L"\" fix \"" + table.wstring() + L"\"";
+    EXPECT_EQ(_wsystem(command.c_str()), esOk);
+    EXPECT_NE(ReadAll(table), WrongTable().Build());
+}
+
+#else
+
+// Names are bytes: a Windows-1251 name from an old archive works, in the
+// people's output as given and in JSON escaped.
+TEST(DbfFix, NamesThatAreNotUtf8)
+{
+    TScratchDir dir;
+    const std::string name = dir.File("\xC8\xCC\xDF.dbf");
+    WriteAll(name, WrongTable().Build());
+    const TCliRun check = RunDbfFix({"check", "--json", name});
+    EXPECT_EQ(check.status, esWouldChange);
+    EXPECT_EQ(nlohmann::json::parse(check.out)["tables"][0]["path"], JsonName(name));
+    EXPECT_NE(JsonName(name).find("\\xC8\\xCC\\xDF.dbf"), std::string::npos);
+    EXPECT_EQ(RunProgram("fix '" + name + "'"), esOk);
+    const TCliRun again = RunDbfFix({"fix", name});
+    EXPECT_EQ(again.status, esOk);
+    EXPECT_EQ(again.out, name + ": уже в порядке\nИсправлено: 0, уже в порядке: 1, отказ: 0\n");
+}
+
+// A walk finds each table once, whatever the case of its extension, through
+// links that loop back, and tells what it skips.
+TEST(DbfFix, FolderWalksSurviveLinkLoops)
+{
+    TScratchDir dir;
+    const fs::path root = dir.Path() / "tree";
+    fs::create_directories(root / "sub" / "deeper");
+    WriteAll(root / "a.dbf", WrongTable().Build());
+    WriteAll(root / "sub" / "B.DBF", WrongTable().Build());
+    WriteAll(root / "sub" / "deeper" / "c.Dbf", RightTable().Build());
+    WriteAll(root / "sub" / "notes.txt", {'x'});
+    fs::create_directory_symlink("..", root / "sub" / "up");
+    fs::create_directory_symlink(".", root / "sub" / "deeper" / "here");
+    fs::create_symlink("nowhere.dbf", root / "dangling.dbf");
+    ASSERT_EQ(mkfifo((root / "pipe.dbf").c_str(), 0600), 0);
+    fs::create_directory(root / "folder.dbf");
+
+    const TCliRun check = RunDbfFix({"check", "-r", root.string()});
+    EXPECT_EQ(check.status, esWouldChange) << check.out << check.err;
+    for (const fs::path& table : {root / "a.dbf", root / "sub" / "B.DBF", root / "sub" / "deeper" / "c.Dbf"}) {
+        const std::string line = table.string() + ": ";
+        const auto at = check.out.find(line);
+        EXPECT_NE(at, std::string::npos) << line << "\n" << check.out;
+        EXPECT_EQ(check.out.find(line, at + 1), std::string::npos) << "walked twice: " << line;
+    }
+    EXPECT_NE(check.out.find("Будут исправлены: 2, в порядке: 1, не прочитаны или отказ: 0"), std::string::npos)
+        << check.out;
+    for (const char* skipped : {"dangling.dbf: не обычный файл", "pipe.dbf: не обычный файл", "up: папка уже пройдена"}) {
+        EXPECT_NE(check.err.find(skipped), std::string::npos) << skipped << "\n" << check.err;
+    }
+    const TCliRun fix = RunDbfFix({"fix", "--recursive", root.string()});
+    EXPECT_EQ(fix.status, esOk) << fix.out << fix.err;
+    EXPECT_EQ(RunDbfFix({"check", "-r", root.string()}).status, esOk);
+}
+
+#endif
