@@ -23,8 +23,10 @@ ensure_packages() {
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# What every build of the core needs.
-CORE_PACKAGES=(ca-certificates cmake ninja-build g++ make googletest libgtest-dev libgmock-dev)
+# What every build of the core and of dbffix needs (CLI11 and nlohmann-json
+# are header-only: the Windows cross build takes them from here too).
+CORE_PACKAGES=(ca-certificates cmake ninja-build g++ make googletest libgtest-dev libgmock-dev
+               libcli11-dev nlohmann-json3-dev)
 
 # What the window needs besides the core: Qt 6 Widgets (its development
 # package brings the OpenGL headers its CMake files look for) and the narrow

@@ -155,6 +155,7 @@ void AddChoiceOptions(CLI::App& command, TChoiceOptions& o)
     command.add_option("--date", o.Date, "вставить дату последнего изменения")
         ->type_name("today|YYYY-MM-DD")
         ->check(CLI::Validator(
+            // cppcheck-suppress constParameter ; CLI11 hands validators a value they may change
             [](std::string& value) {
                 return ParseDate(value) ? std::string()
                                         : "ожидается today или дата ГГГГ-ММ-ДД между 1900 и 2155 годом";

@@ -474,6 +474,7 @@ nlohmann::json ToJson(const TTableReport& r)
         header["add_up_as_clipper"] = h.AddUpAsClipper;
         nlohmann::json fields = nlohmann::json::array();
         for (const auto& f : h.Fields) {
+            // cppcheck-suppress useStlAlgorithm
             fields.push_back({{"number", f.Number}, {"name", f.Name}, {"type", f.Type},
                               {"displacement", f.Displacement}, {"width", f.Width}, {"decimals", f.Decimals},
                               {"reserved_clear", f.ReservedClear}, {"empty", f.Empty}, {"in_use", f.InUse}});

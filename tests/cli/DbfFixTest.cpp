@@ -51,7 +51,8 @@ struct TTables {
 int RunProgram(const std::string& arguments)
 {
 #ifdef _WIN32
-    const std::string command = "\"" + std::string(DBFFIX_PROGRAM) + "\" " + arguments + " >NUL 2>NUL";
+    // cmd takes off the outermost quotes: the whole line is quoted once more.
+    const std::string command = "\"\"" + std::string(DBFFIX_PROGRAM) + "\" " + arguments + " >NUL 2>NUL\"";
     return std::system(command.c_str());
 #else
     const std::string command = "'" + std::string(DBFFIX_PROGRAM) + "' " + arguments + " >/dev/null 2>&1";
@@ -131,8 +132,10 @@ TEST(DbfFix, FixedTablesCheckRightAfterwards)
 TEST(DbfFix, TablesAlreadyRightAreNotWritten)
 {
     const TTables tables;
-    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(24 * 400);
-    for (const auto& path : {tables.right, tables.wrong}) fs::last_write_time(path, old);
+    const auto longAgo = fs::file_time_type::clock::now() - std::chrono::hours(24 * 400);
+    for (const auto& path : {tables.right, tables.wrong}) fs::last_write_time(path, longAgo);
+    const auto old = fs::last_write_time(tables.right);  // as the file system keeps it
+    ASSERT_EQ(fs::last_write_time(tables.wrong), old);
     ASSERT_EQ(RunDbfFix({"fix", tables.right, tables.wrong}).status, esOk);
     EXPECT_EQ(fs::last_write_time(tables.right), old);
     EXPECT_NE(fs::last_write_time(tables.wrong), old);
@@ -302,7 +305,8 @@ TEST(DbfFix, NamesOutsideTheAnsiCodePage)
     TScratchDir dir;
     const fs::path table = dir.Path() / L"\u0401\u043B\u043A\u0430 \u65E5\u672C.dbf";
     WriteAll(table, WrongTable().Build());
-    const std::wstring command = L"\"" + fs::path(DBFFIX_PROGRAM).wstring() + L"\" fix \"" + table.wstring() + L"\"";
+    const std::wstring command =
+        L"\"\"" + fs::path(DBFFIX_PROGRAM).wstring() + L"\" fix \"" + table.wstring() + L"\" >NUL 2>NUL\"";
     EXPECT_EQ(_wsystem(command.c_str()), esOk);
     EXPECT_NE(ReadAll(table), WrongTable().Build());
 }

@@ -1,0 +1,146 @@
+// dbffix over many small tables: one run for all of them against the
+// correction called in this process for each, and against one run of the
+// program per table; and check over the same tables.
+//
+//   cli_bench [folder] [tables] [single runs]
+//
+// Every table needs correcting, so that every fix writes (and flushes). The
+// one-run-per-table figure is taken over the first [single runs] tables
+// (default 2000) and given per table.
+#include "CreateDBF3.h"
+#include "NotifyUser.h"
+#include "ProcessFile.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using TClock = std::chrono::steady_clock;
+
+// A table of three fields with junk in its reserved bytes, a stale index
+// flag and a lower-case type: 225 bytes with its two records.
+std::vector<TByte> WrongTable()
+{
+    std::vector<TByte> t(32 + 3 * 32 + 1, 0);
+    const std::uint16_t headerLength = static_cast<std::uint16_t>(t.size());
+    const TByte recordLength = 1 + 10 + 8 + 1;
+    t[0] = 0x03;
+    t[1] = 124;
+    t[2] = 1;
+    t[3] = 15;
+    t[4] = 2;
+    t[8] = static_cast<TByte>(headerLength);
+    t[10] = recordLength;
+    for (int i = 12; i < 28; ++i) t[static_cast<std::size_t>(i)] = 0xAB;
+    t[28] = 1;
+    t[29] = 101;
+    const char* names[] = {"NAME", "BORN", "OK"};
+    const char types[] = {'c', 'D', 'L'};
+    const TByte widths[] = {10, 8, 1};
+    for (std::size_t i = 0; i < 3; ++i) {
+        TByte* d = &t[32 + 32 * i];
+        for (std::size_t k = 0; names[i][k] != 0; ++k) d[k] = static_cast<TByte>(names[i][k]);
+        d[11] = static_cast<TByte>(types[i]);
+        d[16] = widths[i];
+    }
+    t.back() = kHeaderTerminator;
+    t.resize(t.size() + 2 * recordLength, ' ');
+    return t;
+}
+
+void WriteTables(const std::vector<std::string>& paths)
+{
+    const auto image = WrongTable();
+    for (const auto& path : paths) {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    }
+}
+
+// Runs the program with its output on /dev/null; returns its exit status.
+int Run(const std::vector<std::string>& arguments)
+{
+    std::vector<char*> argv;
+    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return -1;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+double MicrosecondsSince(TClock::time_point start, std::size_t count)
+{
+    return std::chrono::duration<double, std::micro>(TClock::now() - start).count() / static_cast<double>(count);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const fs::path base = argc > 1 ? argv[1] : fs::temp_directory_path();
+    const std::size_t count = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 10000;
+    const std::size_t singles = std::min<std::size_t>(count, argc > 3 ? std::strtoul(argv[3], nullptr, 10) : 2000);
+    const std::string program = DBFFIX_PROGRAM;
+    const fs::path folder = base / "dbffix-bench";
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    std::vector<std::string> paths;
+    for (std::size_t i = 0; i < count; ++i) paths.push_back((folder / ("t" + std::to_string(i) + ".dbf")).string());
+    SetNotifyUserHandler([](const std::string&) {});
+    TCorrectionOptions skipUnchanged;
+    skipUnchanged.SkipUnchanged = true;
+
+    WriteTables(paths);
+    auto start = TClock::now();
+    std::size_t written = 0;
+    for (const auto& path : paths) {
+        written += CorrectTable(path, {}, skipUnchanged).Result == TCorrectionResult::Written ? 1 : 0;
+    }
+    const double inProcess = MicrosecondsSince(start, count);
+
+    WriteTables(paths);
+    start = TClock::now();
+    const int checkStatus = Run({program, "check", "--recursive", folder.string()});
+    const double check = MicrosecondsSince(start, count);
+
+    start = TClock::now();
+    const int fixStatus = Run({program, "fix", "--recursive", folder.string()});
+    const double oneRun = MicrosecondsSince(start, count);
+
+    WriteTables(paths);
+    start = TClock::now();
+    int singleFailures = 0;
+    for (std::size_t i = 0; i < singles; ++i) singleFailures += Run({program, "fix", paths[i]}) != 0 ? 1 : 0;
+    const double perTable = MicrosecondsSince(start, singles);
+    fs::remove_all(folder);
+
+    std::printf("%zu tables of %zu bytes in %s\n", count, WrongTable().size(), base.string().c_str());
+    std::printf("in-process correction (CorrectTable):  %8.1f us per table (%zu written)\n", inProcess, written);
+    std::printf("dbffix check, one run for all:         %8.1f us per table (exit %d)\n", check, checkStatus);
+    std::printf("dbffix fix, one run for all:           %8.1f us per table (exit %d); %.2f x in-process (at most 1.5)\n",
+                oneRun, fixStatus, oneRun / inProcess);
+    std::printf("dbffix fix, one run per table (%zu):  %8.1f us per table (%d failed); %.1f x one run for all "
+                "(at least 10)\n",
+                singles, perTable, singleFailures, perTable / oneRun);
+    return 0;
+}
