@@ -38,12 +38,13 @@ public:
         std::sort(entries.begin(), entries.end(),
                   [](const auto& a, const auto& b) { return a.path().filename() < b.path().filename(); });
         for (const auto& entry : entries) {
-            const fs::file_status status = entry.status(error);  // through links
-            const std::string name = NameOf(entry.path());
-            if (!error && fs::is_directory(status)) {
+            // Through links; the type the folder listing gave is used where
+            // there is one, so that most entries cost no call of their own.
+            const bool isFolder = entry.is_directory(error);
+            if (!error && isFolder) {
                 Folder(entry.path());
-            } else if (HasTableName(NameOf(entry.path().filename()))) {
-                if (!error && fs::is_regular_file(status)) {
+            } else if (const std::string name = NameOf(entry.path()); HasTableName(name)) {
+                if (entry.is_regular_file(error) && !error) {
                     FList.Tables.push_back(name);
                 } else {
                     FList.Skipped.push_back(name + ": не обычный файл, пропущен");
