@@ -2,13 +2,7 @@
 // on the console, files flushed with FlushFileBuffers.
 #include "System.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include <windows.h>  // lean, without min and max: see src/cli/CMakeLists.txt
 #include <shellapi.h>
 
 #include <climits>
