@@ -133,7 +133,7 @@ TCorrectionChoices ToChoices(const TChoiceOptions& o)
     return c;
 }
 
-CLI::Validator OneOf(std::vector<std::string> values, std::string expected)
+CLI::Validator OneOf(std::vector<std::string> values, const std::string& expected)
 {
     return CLI::Validator(
         [values = std::move(values), expected](std::string& value) {
@@ -355,7 +355,7 @@ int Restore(const TCommand& command, std::ostream& out, std::ostream& err, bool 
 // CLI11's own complaints, said in the program's language.
 std::string UsageError(const CLI::ParseError& e)
 {
-    const std::string what = e.what();
+    std::string what = e.what();
     const auto tail = [&] {
         const auto colon = what.find(": ");
         return colon == std::string::npos ? what : what.substr(colon + 2);
