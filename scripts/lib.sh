@@ -27,9 +27,10 @@ ensure_packages() {
 CORE_PACKAGES=(ca-certificates cmake ninja-build g++ make googletest libgtest-dev libgmock-dev)
 
 # What the window needs besides the core: Qt 6 Widgets (its development
-# package brings the OpenGL headers its CMake files look for) and the narrow
-# sans that stands in for the window's font.
-APP_PACKAGES=(qt6-base-dev fonts-liberation)
+# package brings the OpenGL headers its CMake files look for), libxcb for the
+# hints the window gives an X11 window manager, the narrow sans that stands in
+# for the window's font, and Qt's own Russian texts.
+APP_PACKAGES=(qt6-base-dev libxcb1-dev fonts-liberation qt6-translations-l10n)
 
 # What the hostile-table tests add: the independent reader the corrected
 # tables are compared in, and Python for it and for the seed generator.
