@@ -8,7 +8,6 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTextEdit>
