@@ -1,6 +1,7 @@
 #include "MessageBoxes.h"
 
 #include "Application.h"
+#include "Form1Layout.h"
 #include "NotifyUser.h"
 
 #include <QApplication>
@@ -33,7 +34,7 @@ int NaturalWidth(const QFont& font, const QString& text)
 TNotifyBox::TNotifyBox(const QString& text, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint),
       FText(new QLabel(this)),
-      FOk(new QPushButton(QStringLiteral("OK"), this))
+      FOk(new QPushButton(QString::fromUtf8(kOkText), this))
 {
     setWindowTitle(ApplicationTitle());
     setModal(true);
