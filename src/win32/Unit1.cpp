@@ -19,7 +19,9 @@ std::string DbfFileName;
 namespace {
 
 constexpr wchar_t kForm1Class[] = L"TForm1";
-constexpr DWORD kForm1Style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+// No WS_CLIPCHILDREN: a group box draws only its frame and title, and the
+// window's background must show through its inside.
+constexpr DWORD kForm1Style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
 constexpr DWORD kForm1ExStyle = WS_EX_ACCEPTFILES | WS_EX_CONTROLPARENT;
 
 // Control identifiers: 100 + the control, radio items 200 + 10 * group + item.
@@ -293,6 +295,10 @@ BOOL TForm1::OnCreate()
     order.insert(std::find(order.begin(), order.end(), ciLabeledEdit1), ciLabeledEdit1Label);
     order.push_back(ciSpeedButton1);
     for (const TControlId id : order) {
+        // A group's items go before its frame: above it in the drawing order,
+        // and first in the tab order.
+        if (id == ciRadioGroup1) RadioGroup1Items = CreateRadioItems(Handle, id, 1, kRadioGroup1Items);
+        if (id == ciRadioGroup2) RadioGroup2Items = CreateRadioItems(Handle, id, 2, kRadioGroup2Items);
         const TControlLayout& layout = kForm1Controls[id];
         const TControlKind kind = KindOf(id);
         HWND control = CreateControl(Handle, kind.windowClass, Utf16(layout.text), kind.style, kind.exStyle, layout.left,
@@ -303,12 +309,10 @@ BOOL TForm1::OnCreate()
         case ciSpeedButton1: SpeedButton1 = control; break;
         case ciRadioGroup1:
             RadioGroup1 = control;
-            RadioGroup1Items = CreateRadioItems(Handle, id, 1, kRadioGroup1Items);
             SelectRadioItem(RadioGroup1Items, kRadioGroup1Selected);
             break;
         case ciRadioGroup2:
             RadioGroup2 = control;
-            RadioGroup2Items = CreateRadioItems(Handle, id, 2, kRadioGroup2Items);
             SelectRadioItem(RadioGroup2Items, kRadioGroup2Selected);
             break;
         case ciCheckBox2: CheckBox2 = control; break;
