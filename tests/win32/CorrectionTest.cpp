@@ -17,13 +17,14 @@ namespace {
 
 const std::wstring kGotovo = L"Готово! Кодовая страница ";
 
-// Broken offsets (77), a lower-case type with decimals and a stale index
-// flag, as bad writers leave them.
-TTableLayout ThreeFieldTable()
+// Every field at offset 3, lower-case types, decimals on a character and a
+// date field, junk in the reserved bytes and a stale index flag, as bad
+// writers leave them; the numeric field's decimals are its own.
+TTableLayout PeopleTable()
 {
     TTableLayout layout;
-    layout.fields = {{"NAME", 'C', 10, 0, 77}, {"CITY", 'c', 8, 2, 77}, {"OK", 'L', 1, 0, 77}};
-    layout.recordCount = 3;
+    layout.fields = {{"ID", 'n', 6, 2, 3, 0x5A}, {"TITLE", 'c', 20, 1, 3}, {"BORN", 'd', 8, 3, 3}};
+    layout.recordCount = 2;
     return layout;
 }
 
@@ -68,7 +69,7 @@ TEST_F(CorrectionTest, ProcessButtonCorrectsTheWholeHeaderWithTheChosenSettings)
     // A Cyrillic name: it reaches the file layer as UTF-8.
     const std::filesystem::path file = dir.Path() / L"клиенты.dbf";
     const std::string path = Utf8(file.wstring());
-    const TBytes before = ThreeFieldTable().Build();
+    const TBytes before = PeopleTable().Build();
     WriteAll(file, before);
 
     SetName(path);
@@ -89,8 +90,8 @@ TEST_F(CorrectionTest, ProcessButtonCorrectsTheWholeHeaderWithTheChosenSettings)
     EXPECT_EQ(answerer.seen[0].text, kGotovo + L"101 -> 87");
 
     // The whole file as the correction must leave it.
-    TTableLayout corrected = ThreeFieldTable();
-    corrected.fields = {{"NAME", 'C', 10, 0, 1}, {"CITY", 'C', 8, 0, 11}, {"OK", 'L', 1, 0, 19}};
+    TTableLayout corrected = PeopleTable();
+    corrected.fields = {{"ID", 'N', 6, 2, 1}, {"TITLE", 'C', 20, 0, 7}, {"BORN", 'D', 8, 0, 27}};
     corrected.lastUpdate[1] = 3;
     corrected.lastUpdate[2] = 5;
     corrected.mdxFlag = 0;
@@ -113,7 +114,7 @@ TEST_F(CorrectionTest, ProcessButtonCorrectsTheWholeHeaderWithTheChosenSettings)
 TEST_F(CorrectionTest, FailedWriteShowsStreamWriteErrorAndTheWindowGoesOn)
 {
     const std::string path = dir.File("locked.dbf");
-    const TBytes before = ThreeFieldTable().Build();
+    const TBytes before = PeopleTable().Build();
     WriteAll(path, before);
     SetName(path);
 
