@@ -7,7 +7,9 @@ std::u16string ApplicationTitleFromPath(std::u16string_view executablePath,
     std::u16string_view name = slash == std::u16string_view::npos ? executablePath : executablePath.substr(slash + 1);
     name = name.substr(0, name.find(u'.'));
     if (name.empty()) return {};
-    return std::u16string(name.substr(0, 1)) + toLower(name.substr(1));
+    std::u16string title = toLower(name.substr(1));
+    title.insert(title.begin(), name.front());
+    return title;
 }
 
 std::string FailureText(std::string_view what)
