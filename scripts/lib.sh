@@ -72,6 +72,13 @@ run_under_window_manager() {
     return "$status"
 }
 
+# What the Windows stage adds: the cross compiler, wine to run the programs,
+# NSIS for the installer, wine's own fonts (Marlett for the caption buttons;
+# the window asks for the Cyrillic character set, so MS Sans Serif's Western
+# bitmap face is never chosen for its Russian texts), Xvfb for the smoke run
+# of the real program and Python for its picture.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64 wine nsis fonts-wine xvfb python3)
+
 # What the hostile-table tests add: the independent reader the corrected
 # tables are compared in, and Python for it and for the seed generator.
 HOSTILE_PACKAGES=(python3 python3-dbfread)

@@ -1,6 +1,7 @@
 #include "MessageBoxes.h"
 
 #include "Application.h"
+#include "Form1Layout.h"
 #include "NotifyUser.h"
 
 #include <QApplication>
@@ -84,7 +85,7 @@ void CentreByFrame(QWidget* window)
 TNotifyBox::TNotifyBox(const QString& text, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint),
       FText(new QTextEdit(this)),
-      FOk(new QPushButton(QStringLiteral("OK"), this))
+      FOk(new QPushButton(QString::fromUtf8(kOkText), this))
 {
     setWindowTitle(ApplicationTitle());
     setModal(true);
