@@ -142,6 +142,15 @@ void ProcessFile(const std::string& fileName, int offsetMode, int codePageChoice
     CorrectHeader(table.Header(), codePageChoice, removeIndexFlag, insertDate, date);
     CorrectFields(table, offsetMode);
 
+    // While a box was open another program may have taken the table, or moved
+    // another file over its name: the header read is then out of date, or the
+    // file no longer bears the name. Nothing is written.
+    if (!table.Stream().HoldIntact()) {
+        table.Stream().Close();
+        NotifyUser(ExclusiveOpenMessage(table.TableName()));
+        return;
+    }
+
     // The header and the descriptors in use go back in one write; the
     // terminator, the records and the file's length stay as they are.
     if (!table.Stream().WriteAt(0, table.HeaderImage()) || !table.Stream().Flush()) {
