@@ -205,6 +205,68 @@ TEST(FileSystem, TheFileIsReplacedOrRemovedBeforeTheOpen)
     }
 }
 
+// The name changes while the table is held (after its open, before the
+// write): nothing is written to either file, and the user is told the table
+// is in use rather than that it was corrected.
+TEST(FileSystem, TheNameChangesWhileTheTableIsHeld)
+{
+    const TChoices choices{omSet, cpDos866, true, false};
+    const struct {
+        const char* label;
+        std::function<void(const fs::path& folder, const std::string& name)> change;
+    } cases[] = {
+        {"another table moved over it",
+         [](const fs::path& folder, const std::string& name) { fs::rename(folder / "replacement.dbf", name); }},
+        {"moved to another name",
+         [](const fs::path& folder, const std::string& name) { fs::rename(name, folder / "moved.dbf"); }},
+        {"removed", [](const fs::path&, const std::string& name) { fs::remove(name); }},
+    };
+    for (const auto& c : cases) {
+        TScratchDir dir;
+        const std::string name = dir.File("held.dbf");
+        const std::string keep = dir.File("keep.dbf");
+        WriteAll(name, SampleTable());
+        fs::create_hard_link(name, keep);
+        WriteAll(dir.Path() / "replacement.dbf", SampleTable(0x57));
+        const TBytes original = ReadAll(name);
+        const TBytes replacement = ReadAll(dir.Path() / "replacement.dbf");
+        bool changed = false;
+        const TRun run = RunCorrection(name, choices, {}, [&](TFileOp op, std::uint64_t, std::size_t) {
+            if (op != TFileOp::Read || changed) return;
+            changed = true;
+            c.change(dir.Path(), name);
+        });
+        const auto broken =
+            Judge(original, ReadAll(keep), run, Expect(original, name, choices, {}, TOpenOutcome::TakenMeanwhile));
+        EXPECT_TRUE(broken.empty()) << c.label << Lines(broken);
+        if (fs::exists(name)) {
+            EXPECT_EQ(ReadAll(name), replacement) << c.label << ": the file under the name changed";
+        }
+    }
+}
+
+// A file no one may write is read-only on purpose: refused even to root, who
+// could write it all the same. One write bit for anyone is enough.
+TEST(FileSystem, AFileNoOneMayWriteIsRefusedEvenToRoot)
+{
+    if (!RunningAsRoot()) GTEST_SKIP() << "root's view of permissions is what is tested";
+    TScratchDir dir;
+    const std::string path = dir.File("readonly.dbf");
+    const TChoices choices{omSet, cpWin1251, true, false};
+    const struct { mode_t mode; TOpenOutcome outcome; } modes[] = {
+        {0444, TOpenOutcome::InUse}, {0400, TOpenOutcome::InUse}, {0, TOpenOutcome::InUse},
+        {0464, TOpenOutcome::Opens}, {0442, TOpenOutcome::Opens}};
+    for (const auto& m : modes) {
+        WriteAll(path, SampleTable());
+        ASSERT_EQ(chmod(path.c_str(), m.mode), 0);
+        const TBytes before = ReadAll(path);
+        const auto broken =
+            Judge(before, ReadAll(path), RunCorrection(path, choices), Expect(before, path, choices, {}, m.outcome));
+        EXPECT_TRUE(broken.empty()) << std::oct << m.mode << Lines(broken);
+        ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+    }
+}
+
 // Replaced by a table that another program holds: refused like any held table.
 TEST(FileSystem, TheFileIsReplacedByAHeldTable)
 {
