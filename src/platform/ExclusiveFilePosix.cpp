@@ -225,15 +225,20 @@ TScan ScanProcesses(const TOwnFile& own, TClock::time_point deadline)
         const std::string pid = process->d_name;
         if (!IsDigits(pid)) continue;
         const std::string base = "/proc/" + pid + "/";
-        std::map<long, std::string> theirMounts;
         if (DIR* fds = opendir((base + "fd").c_str())) {
+            std::map<long, std::string> theirMounts;
             while (const dirent* fd = readdir(fds)) {
                 const std::string number = fd->d_name;
                 if (!IsDigits(number) || (pid == own.pid && number == own.descriptor)) continue;
+                const auto entry = [&](const char* table) {
+                    std::string path = base;
+                    path.append(table).append(number);
+                    return path;
+                };
                 // Pipes, sockets and the like have no path: no need to ask more.
-                const auto link = LinkText(base + "fd/" + number);
+                const auto link = LinkText(entry("fd/"));
                 if (!link || link->empty() || link->front() != '/') continue;
-                const auto info = ReadProcFile(base + "fdinfo/" + number);
+                const auto info = ReadProcFile(entry("fdinfo/"));
                 if (info && IsOwnFile(own, pid, DescriptorInfo(*info), theirMounts)) {
                     result = TScan::Found;
                     break;
