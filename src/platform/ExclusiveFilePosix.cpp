@@ -214,6 +214,7 @@ TScan ScanProcesses(const TOwnFile& own, TClock::time_point deadline)
 {
     DIR* proc = opendir("/proc");
     if (proc == nullptr) return TScan::Unfinished;
+    const std::string inodeText = " " + std::to_string(own.inode);
     TScan result = TScan::Clear;
     while (result == TScan::Clear) {
         if (TClock::now() >= deadline) {
@@ -249,7 +250,8 @@ TScan ScanProcesses(const TOwnFile& own, TClock::time_point deadline)
         if (result != TScan::Clear) break;
         std::istringstream maps(ReadProcFile(base + "maps").value_or(std::string()));
         for (std::string line; std::getline(maps, line);) {
-            if (MapsOwnFile(own, line)) {
+            // Most lines are not worth taking apart.
+            if (line.find(inodeText) != std::string::npos && MapsOwnFile(own, line)) {
                 result = TScan::Found;
                 break;
             }
