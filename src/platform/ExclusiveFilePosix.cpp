@@ -158,13 +158,15 @@ TOwnFile OwnFile(int fd, const struct stat& file)
     return own;
 }
 
-// True when a descriptor of process pid, found through the mount and with the
-// inode given, is our file. A mount this process cannot see is looked up in
-// the other process's own table; one found nowhere counts as ours.
-bool IsOwnFile(const TOwnFile& own, const std::string& pid, const TDescriptorInfo& info,
+// True when a descriptor of process pid, with the link text, mount and inode
+// given, is our file. A mount this process cannot see is looked up in the
+// other process's own table; one found nowhere counts as ours. Kernels that
+// give no inode in fdinfo leave only the link text to go by.
+bool IsOwnFile(const TOwnFile& own, const std::string& pid, const std::string& link, const TDescriptorInfo& info,
                std::map<long, std::string>& theirMounts)
 {
-    if (!info.inode || *info.inode != own.inode) return false;
+    if (!info.inode) return link == own.path;
+    if (*info.inode != own.inode) return false;
     if (info.mountId == own.mountId) return true;
     auto found = own.mounts.find(info.mountId);
     if (found == own.mounts.end()) {
@@ -240,7 +242,7 @@ TScan ScanProcesses(const TOwnFile& own, TClock::time_point deadline)
                 const auto link = LinkText(entry("fd/"));
                 if (!link || link->empty() || link->front() != '/') continue;
                 const auto info = ReadProcFile(entry("fdinfo/"));
-                if (info && IsOwnFile(own, pid, DescriptorInfo(*info), theirMounts)) {
+                if (info && IsOwnFile(own, pid, *link, DescriptorInfo(*info), theirMounts)) {
                     result = TScan::Found;
                     break;
                 }
