@@ -358,6 +358,45 @@ TEST_F(ProcessFileTest, VisualFoxProTablesAreRefused)
     EXPECT_EQ(Correct(Make(foxBase.Build())).size(), 1U);
 }
 
+TEST_F(ProcessFileTest, TablesNotLaidOutAsDBase3AreRefusedUnchanged)
+{
+    const struct { std::string what; TBytes table; std::string message; } cases[] = {
+        {"dBase 7, long names and field properties", DBase7Tables()[0], kDBase7Msg},
+        {"dBase 7 with memo and autoincrement", DBase7Tables()[1], kDBase7Msg},
+        {"Visual FoxPro under version 0x03", VisualFoxProUnderDBase3Table().Build(), kFoxProMsg},
+    };
+    for (const auto& c : cases) {
+        const auto path = Make(c.table);
+        TChoices every{omSet, cpWin1251, true, true};
+        EXPECT_EQ(Correct(path, every), std::vector<std::string>{c.message}) << c.what;
+        EXPECT_EQ(ReadAll(path), c.table) << c.what;
+    }
+}
+
+TEST_F(ProcessFileTest, ReservedBytesOfLaterProgramsTypesAreKept)
+{
+    const TTableLayout harbour = HarbourAutoIncrementTable();
+    const auto before = harbour.Build();
+    TChoices set;
+    set.offsetMode = omSet;
+    const auto after = CorrectTable(harbour, set);
+    for (std::size_t i = 0; i < harbour.fields.size(); ++i) {
+        const bool kept = harbour.fields[i].type == '+' || harbour.fields[i].type == 'I';
+        const auto* was = Descriptor(before, i);
+        const auto* now = Descriptor(after, i);
+        EXPECT_EQ(std::equal(was + 18, was + 32, now + 18), kept) << "field " << i;
+        if (!kept) {
+            EXPECT_TRUE(std::all_of(now + 18, now + 32, [](std::uint8_t b) { return b == 0; })) << i;
+        }
+        EXPECT_EQ(Displacement(after, i), harbour.fields[i].displacement) << i;
+    }
+    // The counter of the autoincrement field goes on from where it was.
+    EXPECT_EQ(Descriptor(after, 0)[19] | (Descriptor(after, 0)[20] << 8), 298);
+    // Everything else is corrected as usual.
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(Descriptor(after, 1)), 5), std::string("NAME\0", 5));
+    EXPECT_EQ(Descriptor(after, 3)[11], 'N');
+}
+
 TEST_F(ProcessFileTest, AFailedWriteRaisesAndShowsNoSummary)
 {
     const struct { const char* what; TFileOp op; TFileFault fault; } cases[] = {

@@ -153,28 +153,38 @@ TEST_F(TableTest, EmptyDescriptorsAreCountedOffButNotMoved)
     EXPECT_EQ(DescriptorCount(392), 11);
 }
 
-TEST_F(TableTest, AHundredAndOneDescriptorsFitAndOneMoreIsRefused)
+TEST_F(TableTest, EveryDescriptorCountTheHeaderCanNameIsRead)
 {
-    TTableLayout most;
-    for (int i = 0; i < 101; ++i) most.fields.push_back({"F" + std::to_string(i), 'C', 1});
-    TDBF fits;
-    fits.SetTableName(Make("most.dbf", most.Build()));
-    fits.Open();
-    EXPECT_TRUE(fits.HeaderRead());
-    EXPECT_EQ(fits.FieldCount(), 101);
-    EXPECT_TRUE(recorder.messages.empty());
+    // dBase IV and FoxPro allow 255 fields; shapefiles with 102 to 145 are common.
+    for (const int fields : {101, 102, 145, 255}) {
+        TTableLayout wide;
+        for (int i = 0; i < fields; ++i) wide.fields.push_back({"F" + std::to_string(i), 'C', 1});
+        TDBF table;
+        table.SetTableName(Make("wide.dbf", wide.Build()));
+        table.Open();
+        EXPECT_TRUE(table.HeaderRead()) << fields;
+        EXPECT_EQ(table.FieldCount(), fields);
+        EXPECT_EQ(table.HeaderImage().size(), 32U + 32U * fields);
+        EXPECT_TRUE(recorder.messages.empty()) << fields;
+    }
+}
 
-    for (const std::uint16_t headerLength : {3296, 31, 0, 65535}) {
+TEST_F(TableTest, ARefusedHeaderDescribesNoDescriptorItDidNotRead)
+{
+    // Below 32 the count wraps to 255: the records would begin inside the
+    // header. 65535 announces 254 descriptors the file does not hold.
+    for (const std::uint16_t headerLength : {31, 0, 65535}) {
         auto bytes = ThreeFields(0).Build();
         bytes[8] = static_cast<std::uint8_t>(headerLength);
         bytes[9] = static_cast<std::uint8_t>(headerLength >> 8);
-        bytes.resize(4000, 0);  // so that only the count can refuse it
+        bytes.resize(headerLength < 32 ? 9000 : 4000, 0);  // long enough for the count but for the rule
         recorder.messages.clear();
         TDBF table;
         table.SetTableName(Make("many.dbf", bytes));
         table.Open();
         EXPECT_TRUE(table.Active()) << headerLength;
         EXPECT_FALSE(table.HeaderRead()) << headerLength;
+        EXPECT_EQ(table.HeaderImage().size(), 32U) << headerLength;
         EXPECT_EQ(recorder.messages, std::vector<std::string>{kReadHeaderMsg}) << headerLength;
     }
 }

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <random>
 #include <fstream>
 #include <iterator>
@@ -41,6 +42,7 @@ TBytes TTableLayout::Build() const
         for (int i = 0; i < 4; ++i) d[12 + i] = static_cast<std::uint8_t>(f.displacement >> (8 * i));
         d[16] = f.length;
         d[17] = f.decimals;
+        std::copy_n(f.reserved.begin(), std::min<std::size_t>(f.reserved.size(), 14), d.begin() + 18);
         out.insert(out.end(), d.begin(), d.end());
     }
     out.push_back(kHeaderTerminator);
@@ -53,6 +55,79 @@ TBytes TTableLayout::Build() const
     }
     out.push_back(0x1A);
     return out;
+}
+
+TBytes BuildDBase7Table(std::uint8_t version, const std::vector<TDBase7FieldLayout>& fields,
+                        const TBytes& properties, std::uint32_t records)
+{
+    const std::size_t headerLength = 68 + 48 * fields.size() + 1 + properties.size();
+    std::size_t recordLength = 1;
+    for (const auto& f : fields) recordLength += f.length;
+    TBytes out(68, 0);
+    out[0] = version;
+    out[1] = 124;
+    out[2] = 6;
+    out[3] = 30;
+    for (int i = 0; i < 4; ++i) out[4 + i] = static_cast<std::uint8_t>(records >> (8 * i));
+    out[8] = static_cast<std::uint8_t>(headerLength);
+    out[9] = static_cast<std::uint8_t>(headerLength >> 8);
+    out[10] = static_cast<std::uint8_t>(recordLength);
+    out[11] = static_cast<std::uint8_t>(recordLength >> 8);
+    out[29] = 0x57;
+    const std::string driver = "DBWINRUS0";  // the language driver's name, at 32
+    std::copy(driver.begin(), driver.end(), out.begin() + 32);
+    for (const auto& f : fields) {
+        TBytes d(48, 0);
+        std::copy_n(f.name.begin(), std::min<std::size_t>(f.name.size(), 32), d.begin());
+        d[32] = static_cast<std::uint8_t>(f.type);
+        d[33] = f.length;
+        d[34] = f.decimals;
+        for (int i = 0; i < 4; ++i) d[40 + i] = static_cast<std::uint8_t>(f.nextAutoIncrement >> (8 * i));
+        out.insert(out.end(), d.begin(), d.end());
+    }
+    out.push_back(kHeaderTerminator);
+    out.insert(out.end(), properties.begin(), properties.end());
+    for (std::uint32_t r = 0; r < records; ++r) {
+        out.push_back(' ');
+        for (std::size_t i = 1; i < recordLength; ++i) out.push_back(static_cast<std::uint8_t>('0' + (r + i) % 10));
+    }
+    out.push_back(0x1A);
+    return out;
+}
+
+TTableLayout HarbourAutoIncrementTable()
+{
+    TTableLayout layout;
+    layout.fields = {{"ID", '+', 4, 0, 1, 0, {0x08, 0x2A, 0x01, 0x00, 0x00, 0x01}},       // next 298, step 1
+                     {"NAME ", 'C', 20, 0, 5, 0xCD},                                      // junk to clear
+                     {"SEQ", 'I', 4, 0, 25, 0, {0x08, 0x10, 0x27, 0x00, 0x00, 0x05}},      // next 10000, step 5
+                     {"qty", 'n', 6, 2, 29, 0x11}};
+    layout.recordCount = 3;
+    layout.languageDriver = 0x26;
+    return layout;
+}
+
+TTableLayout VisualFoxProUnderDBase3Table()
+{
+    TTableLayout layout;
+    layout.fields = {{"NAME", 'C', 10, 0, 1, 0},
+                     {"AMOUNT", 'N', 8, 2, 11, 0, {0x02}},              // may be null
+                     {"_NullFlags", '0', 1, 0, 19, 0, {0x05}}};         // system and binary
+    layout.tail = TBytes(263, 0);  // the backlink to a database container
+    layout.recordCount = 2;
+    layout.junk = 0;
+    return layout;
+}
+
+std::vector<TBytes> DBase7Tables()
+{
+    // A field properties block: its counts and offsets, then a default value.
+    const TBytes properties = {0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x14, 0x00,
+                               0x1A, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 'N', 'E', 'W'};
+    return {
+        BuildDBase7Table(0x04, {{"CUSTOMER_FULL_NAME", 'C', 40}, {"BALANCE_IN_ROUBLES", 'N', 12, 2}}, properties, 2),
+        BuildDBase7Table(0x8C, {{"ID", '+', 4, 0, 17}, {"NOTES", 'M', 10}, {"SINCE", '@', 8}}, {}, 3),
+    };
 }
 
 TBytes ReadAll(const std::filesystem::path& path)

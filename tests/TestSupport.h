@@ -19,6 +19,7 @@ struct TFieldLayout {
     std::uint8_t decimals = 0;
     std::uint32_t displacement = 0;
     std::uint8_t reservedFill = 0;  // fills bytes 18..31
+    TBytes reserved = {};           // bytes from 18 on as given, over the fill
 };
 
 // A dBase III table image: header, descriptors, terminator, optional tail
@@ -41,6 +42,36 @@ struct TTableLayout {
     [[nodiscard]] std::uint16_t ComputedHeaderLength() const;
     [[nodiscard]] std::uint16_t ComputedRecordLength() const;
 };
+
+// A dBase level 7 field descriptor: 48 bytes, its name up to 32.
+struct TDBase7FieldLayout {
+    std::string name;
+    char type = 'C';
+    std::uint8_t length = 10;
+    std::uint8_t decimals = 0;
+    std::uint32_t nextAutoIncrement = 0;
+};
+
+// A dBase level 7 table as dBase 7 lays it out: the 32-byte header, the
+// language driver's name (32 bytes) and 4 reserved bytes, 48-byte
+// descriptors, the terminator, then the field properties block, if any, and
+// the records.
+TBytes BuildDBase7Table(std::uint8_t version, const std::vector<TDBase7FieldLayout>& fields,
+                        const TBytes& properties, std::uint32_t records);
+
+// Tables of later xBase programs under a dBase III version byte, laid out as
+// their writers lay them out.
+//  - Harbour: an autoincrement field of type '+' and one of type 'I' with the
+//    autoincrement flag (0x08) at descriptor byte 18, the next value at 19..22
+//    and the step at 23, beside plain character and numeric fields;
+//  - Visual FoxPro content under 0x03: a nullable field (flag 0x02 at byte
+//    18), the _NullFlags field of type '0', the 263-byte backlink area.
+TTableLayout HarbourAutoIncrementTable();
+TTableLayout VisualFoxProUnderDBase3Table();
+
+// dBase 7 tables: with long field names and a field properties block (0x04),
+// and with a memo and an autoincrement field (0x8C).
+std::vector<TBytes> DBase7Tables();
 
 TBytes ReadAll(const std::filesystem::path& path);
 void WriteAll(const std::filesystem::path& path, const TBytes& bytes);
@@ -79,6 +110,7 @@ inline const std::string kNotFoundMsg = "Open: Не найден файл ";
 inline const std::string kReadHeaderMsg = "ReadHeader: Ошибка чтения заголовка файла";
 inline const std::string kReadRecordMsg = "ReadRecord: Ошибка чтения записи";
 inline const std::string kFoxProMsg = "ProcessFile: Таблицы Visual FoxPro не обрабатываются";
+inline const std::string kDBase7Msg = "ProcessFile: Таблицы dBase 7 не обрабатываются";
 
 // How another process keeps a table: open for reading or writing, mapped, or
 // locked the way other xBase programs lock (flock, an OFD write lock).

@@ -50,9 +50,24 @@ bool IsEmptyDescriptor(const TDBFFieldDescriptor& field)
     return FieldNameLength(field) == 0 || field.FieldLength == 0;
 }
 
+std::span<const TDBFFieldDescriptor> DescriptorsBeforeTerminator(std::span<const TDBFFieldDescriptor> chunks)
+{
+    const auto end = std::find_if(chunks.begin(), chunks.end(), [](const TDBFFieldDescriptor& field) {
+        return field.FieldName[0] == kHeaderTerminator;
+    });
+    return chunks.first(static_cast<std::size_t>(end - chunks.begin()));
+}
+
+TByte FieldsInUse(std::span<const TDBFFieldDescriptor> chunks)
+{
+    const auto fields = DescriptorsBeforeTerminator(chunks);
+    return static_cast<TByte>(std::count_if(fields.begin(), fields.end(),
+                                            [](const TDBFFieldDescriptor& field) { return !IsEmptyDescriptor(field); }));
+}
+
 TDBF::TDBF()
     : FRecordBuffer{}, FActive(false), FHeaderRead(false), FRecNo(0), FRecordCount(0), FFieldCount(0),
-      FHeader{}, FFields{}
+      FChunksRead(0), FHeader{}, FFields{}
 {
 }
 
@@ -62,7 +77,7 @@ std::span<const TByte> TDBF::HeaderImage() const
     static_assert(std::is_standard_layout_v<TDBF>);
     static_assert(offsetof(TDBF, FFields) == offsetof(TDBF, FHeader) + sizeof(TDBFHeader));
     const auto* run = reinterpret_cast<const TByte*>(this) + offsetof(TDBF, FHeader);
-    return {run, sizeof(TDBFHeader) + sizeof(TDBFFieldDescriptor) * FFieldCount};
+    return {run, sizeof(TDBFHeader) + sizeof(TDBFFieldDescriptor) * std::min<std::size_t>(FFieldCount, FChunksRead)};
 }
 
 void TDBF::SetTableName(const std::string& name)
@@ -102,26 +117,26 @@ void TDBF::Open()
 void TDBF::ReadHeader()
 {
     FHeaderRead = false;
+    FChunksRead = 0;
     if (!FStream.ReadAt(0, BytesOf(&FHeader, 1))) {
         NotifyUser(kMsgReadHeader);
         return;
     }
-    FFieldCount = DescriptorCount(GetLE16(FHeader.HeaderLength));
+    const std::uint16_t headerLength = GetLE16(FHeader.HeaderLength);
+    FFieldCount = DescriptorCount(headerLength);
     FRecordCount = static_cast<std::int32_t>(GetLE32(FHeader.RecordCount));
-    // More descriptors than the table can hold is refused like a short header.
-    if (FFieldCount > kMaxFields || !FStream.ReadAt(sizeof(TDBFHeader), BytesOf(FFields.data(), FFieldCount))) {
+    // A header shorter than its own 32 bytes would put the records inside it:
+    // refused like a short header, whatever the wrapped count says.
+    if (headerLength < sizeof(TDBFHeader) ||
+        !FStream.ReadAt(sizeof(TDBFHeader), BytesOf(FFields.data(), FFieldCount))) {
         NotifyUser(kMsgReadHeader);
         return;
     }
+    FChunksRead = FFieldCount;
     // Empty descriptors are only counted off, not moved. The descriptors end at
     // the terminator: the chunk that begins with it and all after it are the
     // header's tail, never rewritten as descriptors.
-    const std::size_t chunks = FFieldCount;
-    bool pastTerminator = false;
-    for (std::size_t i = 0; i < chunks; ++i) {
-        pastTerminator = pastTerminator || FFields[i].FieldName[0] == kHeaderTerminator;
-        if (pastTerminator || IsEmptyDescriptor(FFields[i])) --FFieldCount;
-    }
+    FFieldCount = FieldsInUse(ChunksRead());
     FRecNo = FRecordCount > 0 ? 1 : 0;
     FHeaderRead = true;
 }

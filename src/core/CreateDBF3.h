@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <string>
 
@@ -66,7 +67,8 @@ static_assert(offsetof(TDBFFieldDescriptor, FieldType) == 11 &&
               offsetof(TDBFFieldDescriptor, FieldLength) == 16 &&
               offsetof(TDBFFieldDescriptor, FieldReserved) == 18);
 
-inline constexpr std::size_t kMaxFields = 101;
+// The header's descriptor count is 8-bit: room for every descriptor it can name.
+inline constexpr std::size_t kMaxFields = std::numeric_limits<TByte>::max();
 inline constexpr std::size_t kRecordBufferSize = 4000;
 inline constexpr TByte kHeaderTerminator = 13;
 
@@ -104,6 +106,16 @@ std::size_t FieldNameLength(const TDBFFieldDescriptor& field);
 // A descriptor is empty when its name is empty or its width is 0.
 bool IsEmptyDescriptor(const TDBFFieldDescriptor& field);
 
+// The chunks read as descriptors that stand before the header's terminator:
+// the record's fields. The chunk that begins with the terminator and all after
+// it are the header's tail.
+std::span<const TDBFFieldDescriptor> DescriptorsBeforeTerminator(std::span<const TDBFFieldDescriptor> chunks);
+
+// How many descriptors count as in use: those before the terminator less the
+// empty ones, counted off without moving any, so that the first so many of
+// the chunks are the ones in use.
+TByte FieldsInUse(std::span<const TDBFFieldDescriptor> chunks);
+
 // One table file. Every failure is told through NotifyUser where it happens;
 // the owner learns the outcome of Open from Active() and HeaderRead().
 // The owner closes Stream() when done; a table released with its file still
@@ -133,8 +145,11 @@ public:
     // All descriptor slots; the first FieldCount() are the ones in use.
     std::span<TDBFFieldDescriptor, kMaxFields> Fields() { return FFields; }
     [[nodiscard]] std::span<const TDBFFieldDescriptor, kMaxFields> Fields() const { return FFields; }
+    // The descriptor chunks read from the file in full; none until they were.
+    [[nodiscard]] std::span<const TDBFFieldDescriptor> ChunksRead() const { return std::span(FFields).first(FChunksRead); }
     // The header and the first FieldCount() descriptors as one run of bytes,
-    // the same run as at the start of the file.
+    // the same run as at the start of the file; never more descriptors than
+    // were read.
     [[nodiscard]] std::span<const TByte> HeaderImage() const;
 
     [[nodiscard]] std::span<const TByte, kRecordBufferSize> RecordBuffer() const { return FRecordBuffer; }
@@ -148,6 +163,7 @@ private:
     std::int32_t FRecNo;
     std::int32_t FRecordCount;
     TByte FFieldCount;
+    std::size_t FChunksRead;
     TDBFHeader FHeader;
     std::array<TDBFFieldDescriptor, kMaxFields> FFields;  // directly after FHeader
     TExclusiveFile FStream;

@@ -1,18 +1,38 @@
 #include "ProcessFile.h"
 
-#include "CreateDBF3.h"
 #include "NotifyUser.h"
 
 #include <algorithm>
-#include <optional>
+#include <vector>
 
 namespace {
+
+const char* const kMsgVisualFoxPro = "ProcessFile: Таблицы Visual FoxPro не обрабатываются";
+const char* const kMsgDBase7 = "ProcessFile: Таблицы dBase 7 не обрабатываются";
 
 // Visual FoxPro keeps field flags and autoincrement values in the descriptor
 // bytes that a dBase III header reserves; clearing them would damage the table.
 bool IsVisualFoxPro(TByte version)
 {
     return version == 0x30 || version == 0x31 || version == 0x32;
+}
+
+// dBase level 7 (version bytes 0x04, 0x8C and the like) has a 68-byte header
+// with the language driver's name, then 48-byte descriptors: cut into 32-byte
+// chunks, its names, types and widths would be rewritten as garbage.
+bool IsDBase7(TByte version)
+{
+    return (version & 0x07) == 4;
+}
+
+// The _NullFlags field of Visual FoxPro: some programs write Visual FoxPro
+// tables, null flags in descriptor byte 18 and all, under a dBase III version
+// byte.
+bool HasNullFlagsField(std::span<const TDBFFieldDescriptor> fields)
+{
+    return std::any_of(fields.begin(), fields.end(), [](const TDBFFieldDescriptor& field) {
+        return field.FieldType == '0';
+    });
 }
 
 bool IsCharacterType(TByte type)
@@ -53,6 +73,16 @@ TByte UpperAscii(TByte b)
     return b >= 'a' && b <= 'z' ? static_cast<TByte>(b - 'a' + 'A') : b;
 }
 
+// The types dBase III tables keep their data in. Later xBase programs keep
+// flags, autoincrement counters and steps of their own types (Harbour's '+'
+// and 'I', for one) in the descriptor's reserved bytes, so those bytes are
+// cleared only for these.
+bool IsDBase3Type(TByte upperType)
+{
+    return upperType == 'C' || upperType == 'N' || upperType == 'F' || upperType == 'D' || upperType == 'L' ||
+           upperType == 'M';
+}
+
 std::optional<TByte> ChosenCodePage(int codePageChoice)
 {
     switch (codePageChoice) {
@@ -63,26 +93,14 @@ std::optional<TByte> ChosenCodePage(int codePageChoice)
     }
 }
 
-// The descriptors read before the header's terminator. Each takes its width in
-// every record, whether or not it counts as in use: a name of blanks, emptied
-// by the correction, still names bytes of the record.
-std::span<const TDBFFieldDescriptor> DescriptorsBeforeTerminator(const TDBF& table)
+void CorrectFields(std::span<TDBFFieldDescriptor> chunks, std::size_t fieldCount, std::uint16_t recordLength,
+                   int offsetMode)
 {
-    const auto read = table.Fields().first(std::min<std::size_t>(
-        DescriptorCount(GetLE16(table.Header().HeaderLength)), kMaxFields));
-    const auto end = std::find_if(read.begin(), read.end(), [](const TDBFFieldDescriptor& field) {
-        return field.FieldName[0] == kHeaderTerminator;
-    });
-    return read.first(static_cast<std::size_t>(end - read.begin()));
-}
-
-void CorrectFields(TDBF& table, int offsetMode)
-{
-    const auto fields = table.Fields().first(table.FieldCount());
-    // The layout is judged by all the record's fields, so that a second
-    // correction, after blank names were emptied, judges it the same way.
-    const bool longCharacterFields =
-        HasLongCharacterFields(DescriptorsBeforeTerminator(table), GetLE16(table.Header().RecordLength));
+    // The layout is judged by all the record's fields, in use or not (a name of
+    // blanks, emptied by a first correction, still names bytes of the record),
+    // so that a second correction judges it the same way.
+    const bool longCharacterFields = HasLongCharacterFields(DescriptorsBeforeTerminator(chunks), recordLength);
+    const auto fields = chunks.first(std::min(fieldCount, chunks.size()));
     std::uint32_t displacement = 1;
     for (auto& field : fields) {
         TrimFieldName(field);
@@ -94,7 +112,7 @@ void CorrectFields(TDBF& table, int offsetMode)
         if (!keepsWidthHighByte && (field.FieldType == 'C' || field.FieldType == 'D' || field.FieldType == 'L')) {
             field.DecimalCount = 0;
         }
-        field.FieldReserved.fill(0);
+        if (IsDBase3Type(field.FieldType)) field.FieldReserved.fill(0);
     }
 }
 
@@ -115,6 +133,24 @@ void CorrectHeader(TDBFHeader& header, int codePageChoice, bool removeIndexFlag,
     header.Reserved2.fill(0);
 }
 
+}  // namespace
+
+std::optional<std::string> RefusalOf(const TDBFHeader& header, std::span<const TDBFFieldDescriptor> chunks)
+{
+    // By the version byte first: a dBase 7 header's chunks are not descriptors.
+    if (IsVisualFoxPro(header.Version)) return kMsgVisualFoxPro;
+    if (IsDBase7(header.Version)) return kMsgDBase7;
+    if (HasNullFlagsField(DescriptorsBeforeTerminator(chunks))) return kMsgVisualFoxPro;
+    return std::nullopt;
+}
+
+void CorrectImages(TDBFHeader& header, std::span<TDBFFieldDescriptor> chunks, std::size_t fieldCount,
+                   const TCorrectionChoices& choices)
+{
+    CorrectHeader(header, choices.CodePageChoice, choices.RemoveIndexFlag, choices.InsertDate, choices.Date);
+    CorrectFields(chunks, fieldCount, GetLE16(header.RecordLength), choices.OffsetMode);
+}
+
 std::string CodePageSummary(TByte oldCodePage, int codePageChoice)
 {
     std::string summary = "Кодовая страница " + std::to_string(oldCodePage);
@@ -124,23 +160,28 @@ std::string CodePageSummary(TByte oldCodePage, int codePageChoice)
     return summary;
 }
 
-}  // namespace
-
-void ProcessFile(const std::string& fileName, int offsetMode, int codePageChoice, bool removeIndexFlag,
-                 bool insertDate, std::chrono::year_month_day date)
+TCorrectionOutcome CorrectTable(const std::string& fileName, const TCorrectionChoices& choices,
+                                const TCorrectionOptions& options)
 {
     TDBF table;
     table.SetTableName(fileName);
     table.Open();
-    if (!table.Active() || !table.HeaderRead()) return;  // the table has told the user why
-    if (IsVisualFoxPro(table.Header().Version)) {
-        NotifyUser("ProcessFile: Таблицы Visual FoxPro не обрабатываются");
-        return;
+    TCorrectionOutcome outcome;
+    if (!table.Active() || !table.HeaderRead()) return outcome;  // the table has told the user why
+    if (const auto refusal = RefusalOf(table.Header(), table.ChunksRead())) {
+        NotifyUser(*refusal);
+        return outcome;
     }
 
-    const TByte oldCodePage = table.Header().LanguageDriver;
-    CorrectHeader(table.Header(), codePageChoice, removeIndexFlag, insertDate, date);
-    CorrectFields(table, offsetMode);
+    outcome.OldCodePage = table.Header().LanguageDriver;
+    const std::vector<TByte> before(table.HeaderImage().begin(), table.HeaderImage().end());
+    CorrectImages(table.Header(), table.Fields().first(table.ChunksRead().size()), table.FieldCount(), choices);
+    const auto after = table.HeaderImage();
+    if (options.SkipUnchanged && std::equal(before.begin(), before.end(), after.begin(), after.end())) {
+        outcome.Result = TCorrectionResult::Unchanged;
+        return outcome;
+    }
+    if (options.BeforeWrite && !options.BeforeWrite(before, after)) return outcome;
 
     // While a box was open another program may have taken the table, or moved
     // another file over its name: the header read is then out of date, or the
@@ -153,10 +194,18 @@ void ProcessFile(const std::string& fileName, int offsetMode, int codePageChoice
 
     // The header and the descriptors in use go back in one write; the
     // terminator, the records and the file's length stay as they are.
-    if (!table.Stream().WriteAt(0, table.HeaderImage()) || !table.Stream().Flush()) {
-        throw EStreamWriteError();
-    }
+    if (!table.Stream().WriteAt(0, after) || !table.Stream().Flush()) throw EStreamWriteError();
     table.Stream().Close();
+    outcome.Result = TCorrectionResult::Written;
+    return outcome;
+}
 
-    NotifyUser("Готово! " + CodePageSummary(oldCodePage, codePageChoice));
+void ProcessFile(const std::string& fileName, int offsetMode, int codePageChoice, bool removeIndexFlag,
+                 bool insertDate, std::chrono::year_month_day date)
+{
+    const TCorrectionChoices choices{offsetMode, codePageChoice, removeIndexFlag, insertDate, date};
+    const auto outcome = CorrectTable(fileName, choices);
+    if (outcome.Result == TCorrectionResult::Written) {
+        NotifyUser("Готово! " + CodePageSummary(outcome.OldCodePage, codePageChoice));
+    }
 }

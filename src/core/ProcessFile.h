@@ -1,9 +1,20 @@
 // The header correction: the tool's one job.
+//
+// The rules live in one pure step, CorrectImages, from the header and
+// descriptor images and the choices to the corrected images. ProcessFile (the
+// window) and CorrectTable (every other front end) put the file around it, so
+// that a dry run, a real run and the window can never disagree.
 #pragma once
 
+#include "CreateDBF3.h"
+
 #include <chrono>
+#include <functional>
+#include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 // Offset modes and code page choices, as the window's radio groups number them.
 enum TOffsetMode : int { omClear = 0, omSet = 1, omLeave = 2 };
@@ -15,11 +26,61 @@ public:
     EStreamWriteError() : std::runtime_error("Stream write error") {}
 };
 
-// Opens the table exclusively, corrects its header and field descriptors by
-// the fixed rules and the user's choices, writes them back in place and tells
-// the user the old code page byte and what became of it. Every failure of the
-// table is told through NotifyUser; a failed write raises EStreamWriteError.
-// An offset mode or code page choice outside the numbers above leaves that
-// part as it was.
+// The user's five choices, with the window's initial states. An offset mode
+// or code page choice outside the numbers above leaves that part as it was.
+struct TCorrectionChoices {
+    int OffsetMode = omLeave;
+    int CodePageChoice = cpLeave;
+    bool RemoveIndexFlag = true;
+    bool InsertDate = false;
+    std::chrono::year_month_day Date{};
+};
+
+// Why a table whose header was read must not be corrected, as the user is
+// told it; nothing when it may be. Tables whose descriptors are not laid out
+// as dBase III's, or that keep their own data in the bytes dBase III reserves
+// for whole fields, are refused rather than damaged.
+std::optional<std::string> RefusalOf(const TDBFHeader& header, std::span<const TDBFFieldDescriptor> chunks);
+
+// The pure step: corrects the header and the first fieldCount of the chunks
+// read as descriptors, by the fixed rules and the choices. chunks holds every
+// chunk read, so that the record's layout can be judged by all its fields.
+void CorrectImages(TDBFHeader& header, std::span<TDBFFieldDescriptor> chunks, std::size_t fieldCount,
+                   const TCorrectionChoices& choices);
+
+// "Кодовая страница 101 -> 87": the old code page byte and what the choice
+// made of it.
+std::string CodePageSummary(TByte oldCodePage, int codePageChoice);
+
+// What became of one correction.
+enum class TCorrectionResult {
+    NotCorrected,  // not opened, not read in full, refused, or the write was called off
+    Unchanged,     // already right: nothing written, when asked to skip such tables
+    Written,
+};
+
+struct TCorrectionOutcome {
+    TCorrectionResult Result = TCorrectionResult::NotCorrected;
+    TByte OldCodePage = 0;
+};
+
+// Called with the bytes about to be overwritten and the bytes that replace
+// them, while the table is still held; returning false calls the write off.
+using TBeforeWrite = std::function<bool(std::span<const TByte> before, std::span<const TByte> after)>;
+
+struct TCorrectionOptions {
+    bool SkipUnchanged = false;  // a header already right is not written
+    TBeforeWrite BeforeWrite;
+};
+
+// Opens the table exclusively, corrects its header and the descriptors in use
+// and writes them back in place, in one write, flushed. Every failure of the
+// table and every refusal is told through NotifyUser; a failed write raises
+// EStreamWriteError. Says no summary: that is the caller's.
+TCorrectionOutcome CorrectTable(const std::string& fileName, const TCorrectionChoices& choices,
+                                const TCorrectionOptions& options = {});
+
+// The window's correction: CorrectTable, then "Готово! " and the code page
+// summary through NotifyUser.
 void ProcessFile(const std::string& fileName, int offsetMode, int codePageChoice,
                  bool removeIndexFlag, bool insertDate, std::chrono::year_month_day date);

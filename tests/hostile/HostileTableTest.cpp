@@ -96,10 +96,20 @@ std::vector<THostileTable> HostileTables()
     {
         TTableLayout layout = People();
         layout.fields.clear();
-        for (int i = 0; i < 101; ++i) layout.fields.push_back({"F" + std::to_string(i), 'c', 1, 1});
-        add("101 descriptors", layout.Build());
-        layout.fields.push_back({"F101", 'C', 1});
-        add("102 descriptors", layout.Build());
+        for (int i = 0; i < 255; ++i) {
+            layout.fields.push_back({"F" + std::to_string(i), i % 3 ? 'c' : 'I', 1, 1, 0, 0x5A});
+            if (i == 100 || i == 101 || i == 144 || i == 254) {
+                add(std::to_string(i + 1) + " descriptors", layout.Build());
+            }
+        }
+    }
+    add("Harbour autoincrement fields", HarbourAutoIncrementTable().Build());
+    add("Visual FoxPro under a dBase III version byte", VisualFoxProUnderDBase3Table().Build());
+    for (const auto& table : DBase7Tables()) add("dBase 7 (version " + std::to_string(table[0]) + ")", table);
+    for (const std::uint8_t version : {0x04, 0x8C, 0x44}) {
+        TTableLayout layout = People();
+        layout.version = version;
+        add("a dBase III layout under dBase 7 version " + std::to_string(version), layout.Build());
     }
     {
         TTableLayout layout = People();

@@ -115,7 +115,12 @@ TBytes Corrected(const TBytes& file, std::size_t chunks, std::size_t m, const TC
             displacement += file[at + 16];
             if (type == 'C' || type == 'D' || type == 'L') out[at + 17] = 0;
         }
-        std::fill(out.begin() + static_cast<std::ptrdiff_t>(at + 18), out.begin() + static_cast<std::ptrdiff_t>(at + 32), 0);
+        // Only the six dBase III data types lose their reserved bytes; the
+        // flags and counters of later programs' types stay.
+        if (std::string_view("CNFDLM").find(static_cast<char>(type)) != std::string_view::npos) {
+            std::fill(out.begin() + static_cast<std::ptrdiff_t>(at + 18),
+                      out.begin() + static_cast<std::ptrdiff_t>(at + 32), 0);
+        }
     }
     return out;
 }
@@ -184,13 +189,27 @@ TExpected Expect(const TBytes& file, const std::string& fileName, const TChoices
     const unsigned recordLength = LE16(file, 10);
     const auto recordCount = static_cast<std::int32_t>(LE32(file, 4));
     const std::size_t chunks = static_cast<std::uint8_t>(headerLength / 32 - 1);
-    const bool headerRead = chunks <= 101 && read(32, 32 * chunks);
+    // Every count the byte can name is read; a header shorter than 32 bytes is
+    // refused before its descriptors are.
+    const bool headerRead = headerLength >= 32 && read(32, 32 * chunks);
     if (!headerRead) said.push_back(kReadHeaderMsg);
     if (recordCount > 0 && !read(headerLength, std::min(recordLength, 4000U))) said.push_back(kReadRecordMsg);
     if (!headerRead) return e;
     if (file[0] == 0x30 || file[0] == 0x31 || file[0] == 0x32) {
         said.push_back(kFoxProMsg);
         return e;
+    }
+    if ((file[0] & 7) == 4) {
+        said.push_back(kDBase7Msg);
+        return e;
+    }
+    // A _NullFlags field (type '0') among the record's fields marks a Visual
+    // FoxPro table under any version byte.
+    for (std::size_t i = 0; i < chunks && file[32 + 32 * i] != 13; ++i) {
+        if (file[32 + 32 * i + 11] == '0') {
+            said.push_back(kFoxProMsg);
+            return e;
+        }
     }
 
     // Descriptors in use: the chunks before the terminator, less the empty
