@@ -189,7 +189,7 @@ TCorrectionOutcome CorrectTable(const std::string& fileName, const TCorrectionCh
     if (!table.Stream().HoldIntact()) {
         table.Stream().Close();
         NotifyUser(ExclusiveOpenMessage(table.TableName()));
-        return;
+        return outcome;
     }
 
     // The header and the descriptors in use go back in one write; the
