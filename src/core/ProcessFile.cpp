@@ -183,6 +183,15 @@ TCorrectionOutcome CorrectTable(const std::string& fileName, const TCorrectionCh
     }
     if (options.BeforeWrite && !options.BeforeWrite(before, after)) return outcome;
 
+    // While a box was open another program may have taken the table, or moved
+    // another file over its name: the header read is then out of date, or the
+    // file no longer bears the name. Nothing is written.
+    if (!table.Stream().HoldIntact()) {
+        table.Stream().Close();
+        NotifyUser(ExclusiveOpenMessage(table.TableName()));
+        return outcome;
+    }
+
     // The header and the descriptors in use go back in one write; the
     // terminator, the records and the file's length stay as they are.
     if (!table.Stream().WriteAt(0, after) || !table.Stream().Flush()) throw EStreamWriteError();
