@@ -164,6 +164,7 @@ TEST_P(EncodingDetection, NamesTheRecordsEncodingAndItsCodePageByte)
     EXPECT_EQ(found.HeaderByte, c.HeaderByte);
     EXPECT_EQ(found.SampledRecords, 40U);
     EXPECT_EQ(found.SampledBytes, 40U * (60 + 60 + 30));
+    EXPECT_LE(found.DetectorBytes, kDetectorBudget);
     // Every table whose byte is left as it is says why; one that gets a byte
     // needs no excuse.
     EXPECT_EQ(found.Reason.empty(), found.CodePage.has_value()) << found.Reason;
@@ -215,13 +216,33 @@ TEST(EncodingDetectionFields, PlacesCharacterFieldsByTheirWidths)
     EXPECT_EQ(clipped[0].Width, 4U);
 }
 
+// A large table whose Russian texts are one record in fifty among ASCII ones:
+// the sample finds them through the table, and the detector gets no more than
+// its share.
+TEST(EncodingDetectionFields, FindsTheFewRussianTextsOfALargeTable)
+{
+    for (const TText text : {TText::Dos866, TText::Win1251, TText::Koi8r}) {
+        auto layout = PeopleTable(TText::Ascii, 0, 4 * kSampleBudget / 169);
+        const auto russian = PeopleTable(text, 0, 1).rows;
+        layout.rows.resize(50, layout.rows.front());
+        layout.rows.back() = russian[3];
+        TScratchDir dir;
+        const auto found = Inspect(dir, layout.Build()).Encoding;
+        EXPECT_EQ(found.Charset, text == TText::Dos866 ? "IBM866" : text == TText::Win1251 ? "WINDOWS-1251" : "KOI8-R");
+        EXPECT_LE(found.SampledRecords * 169, kSampleBudget);
+        EXPECT_GT(found.DetectorBytes, 1000U);
+        EXPECT_LE(found.DetectorBytes, kDetectorBudget);
+    }
+}
+
 TEST(SampleRuns, StayWithinTheBudgetWhateverTheTableSize)
 {
     struct TCase {
         std::uint64_t Records;
         std::uint16_t RecordLength;
     };
-    for (const auto& c : {TCase{0, 10}, TCase{1, 10}, TCase{1000, 100}, TCase{10486, 100}, TCase{10487, 100},
+    for (const auto& c : {TCase{0, 10}, TCase{1, 10}, TCase{1000, 100}, TCase{kSampleBudget / 100, 100},
+                          TCase{kSampleBudget / 100 + 1, 100},
                           TCase{200'000'000, 21}, TCase{65'000, 65535}, TCase{UINT32_MAX, 1}}) {
         SCOPED_TRACE(std::to_string(c.Records) + " records of " + std::to_string(c.RecordLength));
         const auto runs = SampleRuns(c.Records, c.RecordLength);

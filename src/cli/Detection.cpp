@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string_view>
 
@@ -54,9 +55,19 @@ THeaderByteAgreement AgreementOf(const std::string& charset, TByte headerByte)
     return named && *named == charset ? THeaderByteAgreement::Agrees : THeaderByteAgreement::Disagrees;
 }
 
+// Eight bytes at a time: most of a sample's texts are plain ASCII or blank,
+// and every one of their bytes is looked at.
 bool HasHighByte(std::span<const TByte> texts)
 {
-    return std::any_of(texts.begin(), texts.end(), [](TByte b) { return b > 127; });
+    std::uint64_t any = 0;
+    std::size_t at = 0;
+    for (; at + 8 <= texts.size(); at += 8) {
+        std::uint64_t eight;
+        std::memcpy(&eight, texts.data() + at, 8);
+        any |= eight;
+    }
+    for (; at < texts.size(); ++at) any |= texts[at];
+    return (any & 0x8080808080808080ULL) != 0;
 }
 
 // The detector's name for the texts, or "" when it is not sure enough to
@@ -192,21 +203,61 @@ std::vector<TTextField> TextFields(std::span<const TDBFFieldDescriptor> chunks, 
 std::vector<TRecordRun> SampleRuns(std::uint64_t records, std::uint16_t recordLength)
 {
     if (records == 0 || recordLength == 0) return {};
-    const std::uint64_t fit = kSampleBudget / recordLength;  // at least 16: lengths are 16-bit
+    const std::uint64_t fit = kSampleBudget / recordLength;  // at least 4: lengths are 16-bit
     if (records <= fit) return {{0, records}};
     // A quarter of the budget for the first records, the rest in runs spread
     // through the others, the last of them ending with the table.
-    constexpr std::uint64_t kSpreadRuns = 12;
-    const std::uint64_t first = fit / 4;
-    const std::uint64_t runLength = std::max<std::uint64_t>(1, (fit - first) / kSpreadRuns);
+    const std::uint64_t first = std::max<std::uint64_t>(1, fit / 4);
+    const std::uint64_t spreadRuns = std::min<std::uint64_t>(12, fit - first);
+    const std::uint64_t runLength = (fit - first) / spreadRuns;
     std::vector<TRecordRun> runs{{0, first}};
-    for (std::uint64_t i = 1; i <= kSpreadRuns; ++i) {
+    for (std::uint64_t i = 1; i <= spreadRuns; ++i) {
         const std::uint64_t start =
-            std::max(first + (records - first - runLength) * i / kSpreadRuns, runs.back().First + runs.back().Count);
+            std::max(first + (records - first - runLength) * i / spreadRuns, runs.back().First + runs.back().Count);
         if (start >= records) break;
         runs.push_back({start, std::min(runLength, records - start)});
     }
     return runs;
+}
+
+TTextSample::TTextSample(std::vector<TTextField> fields, std::uint16_t recordLength)
+    : FFields(std::move(fields)), FRecordLength(recordLength)
+{
+}
+
+void TTextSample::Add(std::span<const TByte> records)
+{
+    for (std::size_t at = 0; FRecordLength > 0 && at + FRecordLength <= records.size(); at += FRecordLength) {
+        for (const auto& field : FFields) {
+            auto text = records.subspan(at + field.Offset, field.Width);
+            FLookedAt += text.size();
+            if (!HasHighByte(text)) continue;
+            const auto last = std::find_if(text.rbegin(), text.rend(), [](TByte b) { return b != ' ' && b != 0; });
+            text = text.first(static_cast<std::size_t>(text.rend() - last));
+            FTexts.insert(FTexts.end(), text.begin(), text.end());
+            FTexts.push_back(' ');
+            FTextEnds.push_back(FTexts.size());
+        }
+    }
+}
+
+std::vector<TByte> TTextSample::DetectorInput() const
+{
+    if (FTexts.size() <= kDetectorBudget) return FTexts;
+    // Every so many-th text, so that the first records and the spread ones
+    // all have their say.
+    const std::size_t count = FTextEnds.size();
+    const std::size_t taken = std::max<std::size_t>(1, count * kDetectorBudget / FTexts.size());
+    std::vector<TByte> input;
+    for (std::size_t k = 0; k < taken; ++k) {
+        const std::size_t i = k * count / taken;
+        const std::size_t begin = i == 0 ? 0 : FTextEnds[i - 1];
+        const std::size_t size = std::min(FTextEnds[i] - begin, kDetectorBudget - input.size());
+        input.insert(input.end(), FTexts.begin() + static_cast<std::ptrdiff_t>(begin),
+                     FTexts.begin() + static_cast<std::ptrdiff_t>(begin + size));
+        if (input.size() == kDetectorBudget) break;
+    }
+    return input;
 }
 
 std::optional<TByte> CodePageOf(const std::string& charset)
@@ -219,9 +270,7 @@ std::optional<TByte> CodePageOf(const std::string& charset)
 TEncodingCheck DetectEncoding(std::span<const TByte> texts, TByte headerByte)
 {
     TEncodingCheck check;
-    if (texts.empty()) {
-        check = LeftAsItIs(TEncodingVerdict::NoText, headerByte, "в выборке нет текстов символьных полей");
-    } else if (!HasHighByte(texts)) {
+    if (!HasHighByte(texts)) {
         check = LeftAsItIs(TEncodingVerdict::NoHighBytes, headerByte,
                            "в текстах выборки нет байтов больше 127, по ASCII кодировку не узнать");
     } else if (!DBF_HAVE_UCHARDET) {
@@ -241,7 +290,7 @@ TEncodingCheck DetectEncoding(std::span<const TByte> texts, TByte headerByte)
             }
         }
     }
-    check.SampledBytes = texts.size();
+    check.DetectorBytes = texts.size();
     return check;
 }
 
@@ -270,8 +319,8 @@ TTableFindings InspectTable(TDBF& table)
         findings.Encoding = LeftAsItIs(TEncodingVerdict::NoText, header.LanguageDriver, "в таблице нет символьных полей");
         return findings;
     }
+    TTextSample sample(fields, count.RecordLength);
     std::vector<TByte> records;
-    std::vector<TByte> texts;
     std::uint64_t sampled = 0;
     for (const auto& run : SampleRuns(count.WholeRecords, count.RecordLength)) {
         records.resize(run.Count * count.RecordLength);
@@ -279,16 +328,12 @@ TTableFindings InspectTable(TDBF& table)
             findings.Encoding = LeftAsItIs(TEncodingVerdict::ReadFailed, header.LanguageDriver, "записи не прочитаны");
             return findings;
         }
-        for (std::size_t at = 0; at < records.size(); at += count.RecordLength) {
-            for (const auto& field : fields) {
-                const auto text = records.begin() + static_cast<std::ptrdiff_t>(at + field.Offset);
-                texts.insert(texts.end(), text, text + static_cast<std::ptrdiff_t>(field.Width));
-            }
-        }
+        sample.Add(records);
         sampled += run.Count;
     }
-    findings.Encoding = DetectEncoding(texts, header.LanguageDriver);
+    findings.Encoding = DetectEncoding(sample.DetectorInput(), header.LanguageDriver);
     findings.Encoding.SampledRecords = sampled;
+    findings.Encoding.SampledBytes = sample.BytesLookedAt();
     return findings;
 }
 
@@ -315,6 +360,7 @@ void ToJson(const TEncodingCheck& check, nlohmann::json& out)
     out["header_byte_agrees"] = AgreementName(check.Agreement);
     out["sampled_records"] = check.SampledRecords;
     out["sampled_bytes"] = check.SampledBytes;
+    out["detector_bytes"] = check.DetectorBytes;
     out["reason"] = check.Reason;
 }
 
@@ -342,7 +388,8 @@ std::string Describe(const TEncodingCheck& check)
     std::string line = "Кодировка текстов: ";
     if (check.Charset.empty()) return line + check.Reason;
     line += check.Charset + " (выборка: " + std::to_string(check.SampledRecords) + " записей, " +
-            std::to_string(check.SampledBytes) + " байт текста)";
+            std::to_string(check.SampledBytes) + " байт текста, из них детектору " +
+            std::to_string(check.DetectorBytes) + ")";
     if (check.CodePage) {
         line += " → байт " + ByteText(*check.CodePage);
         if (*check.CodePage == 87) {

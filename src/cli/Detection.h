@@ -71,6 +71,7 @@ struct TEncodingCheck {
     THeaderByteAgreement Agreement = THeaderByteAgreement::Unknown;
     std::uint64_t SampledRecords = 0;
     std::uint64_t SampledBytes = 0;      // bytes of character fields looked at
+    std::uint64_t DetectorBytes = 0;     // of them, the texts given to the detector
     std::string Reason;                  // why the byte is left as it is; empty when CodePage is set
 };
 
@@ -93,20 +94,47 @@ struct TRecordRun {
     std::uint64_t Count = 0;
 };
 
-// The most of the records the sample reads, whatever the table's size.
-inline constexpr std::uint64_t kSampleBudget = 1 << 20;
+// The most of the records the sample reads, whatever the table's size: far
+// more than the detector is given, so that texts holding letters above 127
+// are found in tables whose texts are mostly ASCII.
+inline constexpr std::uint64_t kSampleBudget = 256 << 10;
 
 // Which records the sample reads: the first ones and runs spread evenly
 // through the rest, all within kSampleBudget bytes; every record when they
 // all fit.
 std::vector<TRecordRun> SampleRuns(std::uint64_t records, std::uint16_t recordLength);
 
+// The most text the detector is given. It is slow (a millisecond for 4 KiB
+// of Cyrillic), and a thousand letters tell the Cyrillic encodings apart
+// plainly, so the texts holding letters above 127 are taken evenly from the
+// whole sample up to this many bytes.
+inline constexpr std::size_t kDetectorBudget = 2 << 10;
+
+// The texts of the character fields in the records, without their trailing
+// blanks, that hold a byte above 127 (ASCII says nothing of the encoding),
+// taken evenly from all of them up to kDetectorBudget bytes, each followed by
+// a blank. records holds whole records of recordLength bytes.
+class TTextSample {
+public:
+    TTextSample(std::vector<TTextField> fields, std::uint16_t recordLength);
+    void Add(std::span<const TByte> records);
+    [[nodiscard]] std::uint64_t BytesLookedAt() const { return FLookedAt; }
+    [[nodiscard]] std::vector<TByte> DetectorInput() const;
+
+private:
+    std::vector<TTextField> FFields;
+    std::uint16_t FRecordLength;
+    std::uint64_t FLookedAt = 0;
+    std::vector<TByte> FTexts;                // every text that holds a byte above 127, blank after each
+    std::vector<std::size_t> FTextEnds;       // where each of them ends in FTexts
+};
+
 // The code page byte the tool writes for an encoding as the detector names
 // it: 38 for IBM866, 87 for WINDOWS-1251; nothing for any other.
 std::optional<TByte> CodePageOf(const std::string& charset);
 
-// The detector's verdict on the texts of the character fields, given as they
-// were read; headerByte is the header's code page byte.
+// The detector's verdict on texts of the character fields (DetectorInput);
+// headerByte is the header's code page byte.
 TEncodingCheck DetectEncoding(std::span<const TByte> texts, TByte headerByte);
 
 // ---- Both, for an open table ----
