@@ -216,6 +216,45 @@ TEST(EncodingDetectionFields, PlacesCharacterFieldsByTheirWidths)
     EXPECT_EQ(clipped[0].Width, 4U);
 }
 
+// Where nothing can be detected, the verdict says why, and the sample's read
+// failing is told rather than taken for a table of ASCII.
+TEST(EncodingDetectionFields, SaysWhyNothingWasDetected)
+{
+    struct TCase {
+        const char* Label;
+        TTableLayout Layout;
+        bool FailRecordReads;
+        TEncodingVerdict Verdict;
+        const char* Reason;
+    };
+    auto numbersOnly = PeopleTable(TText::Win1251, 0x57, 5);
+    for (auto& field : numbersOnly.fields) field.type = 'N';
+    const TCase cases[] = {
+        {"no records", PeopleTable(TText::Win1251, 0x57, 0), false, TEncodingVerdict::NoText,
+         "в файле нет записей: байт оставлен как есть"},
+        {"no character fields", numbersOnly, false, TEncodingVerdict::NoText,
+         "в таблице нет символьных полей: байт оставлен как есть"},
+        {"records unreadable", PeopleTable(TText::Win1251, 0x57, 5), true, TEncodingVerdict::ReadFailed,
+         "записи не прочитаны: байт оставлен как есть"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Label);
+        const std::uint16_t headerLength = c.Layout.ComputedHeaderLength();
+        const TFileFaultHook previous = SetFileFaultHook([&](TFileOp op, std::uint64_t position, std::size_t size) {
+            const bool sample = op == TFileOp::Read && position >= headerLength && size > 1;
+            return c.FailRecordReads && sample ? TFileFault::Fail : TFileFault::None;
+        });
+        TScratchDir dir;
+        const TMessageRecorder recorder;  // the first record's read fails on opening too
+        const auto found = Inspect(dir, c.Layout.Build()).Encoding;
+        SetFileFaultHook(previous);
+        EXPECT_EQ(found.Verdict, c.Verdict);
+        EXPECT_EQ(found.Reason, c.Reason);
+        EXPECT_FALSE(found.CodePage);
+        EXPECT_EQ(Describe(found), std::string("Кодировка текстов: ") + c.Reason);
+    }
+}
+
 // A large table whose Russian texts are one record in fifty among ASCII ones:
 // the sample finds them through the table, and the detector gets no more than
 // its share.

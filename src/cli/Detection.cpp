@@ -299,10 +299,11 @@ TTableFindings InspectTable(TDBF& table)
     TTableFindings findings;
     const TDBFHeader& header = table.Header();
     auto& file = table.Stream();
-    const auto length = file.Size();
+    const auto length = table.HeaderRead() ? file.Size() : std::nullopt;
     if (!length) {
-        findings.RecordCount.Reason = "длина файла не узнана: число записей оставлено как есть";
-        findings.Encoding = LeftAsItIs(TEncodingVerdict::ReadFailed, header.LanguageDriver, "длина файла не узнана");
+        const std::string why = table.HeaderRead() ? "длина файла не узнана" : "заголовок не прочитан";
+        findings.RecordCount.Reason = why + ": число записей оставлено как есть";
+        findings.Encoding = LeftAsItIs(TEncodingVerdict::ReadFailed, header.LanguageDriver, why);
         return findings;
     }
     std::array<TByte, 1> last{};
