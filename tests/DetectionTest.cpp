@@ -15,35 +15,24 @@ namespace {
 
 enum class TText { Ascii, Utf8, Dos866, Win1251, Koi8r };
 
-// KOI8-R keeps the Cyrillic letters in the order of the Latin ones they sound
-// like: а..я by their place in KOI8-R from 0xC0 (lower case) and 0xE0 (upper).
-constexpr std::string_view kKoi8Order = "юабцдефгхийклмнопярстужвьызшэщчъ";
+// KOI8-R's bytes for а..я (upper case: 0x20 more), in the order of the Latin
+// letters they sound like.
+constexpr std::array<std::uint8_t, 32> kKoi8 = {0xC1, 0xC2, 0xD7, 0xC7, 0xC4, 0xC5, 0xD6, 0xDA, 0xC9, 0xCA, 0xCB,
+                                               0xCC, 0xCD, 0xCE, 0xCF, 0xD0, 0xD2, 0xD3, 0xD4, 0xD5, 0xC6, 0xC8,
+                                               0xC3, 0xDE, 0xDB, 0xDD, 0xDF, 0xD9, 0xD8, 0xDC, 0xC0, 0xD1};
 
-// The byte of one Cyrillic letter (U+0410..U+044F, Ё and ё) in the encoding.
+// The byte of one Cyrillic letter (А..я, Ё, ё) in the encoding.
 std::uint8_t CyrillicByte(char32_t letter, TText text)
 {
     const bool io = letter == U'Ё' || letter == U'ё';
     const bool upper = letter == U'Ё' || (letter >= U'А' && letter <= U'Я');
-    const unsigned index = io ? 0 : static_cast<unsigned>(letter - (upper ? U'А' : U'а'));  // а = 0 .. я = 31
-    switch (text) {
-    case TText::Dos866:
+    const unsigned i = io ? 0 : static_cast<unsigned>(letter - (upper ? U'А' : U'а'));  // а = 0 .. я = 31
+    if (text == TText::Dos866) {
         if (io) return upper ? 0xF0 : 0xF1;
-        return static_cast<std::uint8_t>(upper ? 0x80 + index : index < 16 ? 0xA0 + index : 0xE0 + index - 16);
-    case TText::Win1251:
-        if (io) return upper ? 0xA8 : 0xB8;
-        return static_cast<std::uint8_t>((upper ? 0xC0 : 0xE0) + index);
-    default: {
-        if (io) return upper ? 0xB3 : 0xA3;
-        // Find the letter in KOI8-R's order, written in UTF-8 two bytes a letter.
-        const char32_t lower = upper ? letter + 32 : letter;
-        for (std::size_t at = 0; at < kKoi8Order.size(); at += 2) {
-            const char32_t candidate =
-                ((static_cast<unsigned char>(kKoi8Order[at]) & 0x1F) << 6) | (static_cast<unsigned char>(kKoi8Order[at + 1]) & 0x3F);
-            if (candidate == lower) return static_cast<std::uint8_t>((upper ? 0xE0 : 0xC0) + at / 2);
-        }
-        return '?';
+        return static_cast<std::uint8_t>(upper ? 0x80 + i : i < 16 ? 0xA0 + i : 0xE0 + i - 16);
     }
-    }
+    if (text == TText::Win1251) return io ? (upper ? 0xA8 : 0xB8) : static_cast<std::uint8_t>((upper ? 0xC0 : 0xE0) + i);
+    return io ? (upper ? 0xB3 : 0xA3) : static_cast<std::uint8_t>(kKoi8[i] + (upper ? 0x20 : 0));
 }
 
 // Russian text written in UTF-8 here, stored in the table's encoding.
@@ -125,24 +114,21 @@ struct TEncodingCase {
     const char* Charset;
     std::optional<TByte> CodePage;
     THeaderByteAgreement Agreement;
+    friend void PrintTo(const TEncodingCase& c, std::ostream* out) { *out << c.Label; }
 };
 
 // What the detector said of each table, as the report tells it.
+using V = TEncodingVerdict;
+using A = THeaderByteAgreement;
 const TEncodingCase kEncodingCases[] = {
-    {"dos866_marked_101", TText::Dos866, 0x65, TEncodingVerdict::Named, "IBM866", 38, THeaderByteAgreement::Agrees},
-    {"dos866_marked_87", TText::Dos866, 0x57, TEncodingVerdict::Named, "IBM866", 38, THeaderByteAgreement::Disagrees},
-    {"win1251_marked_87", TText::Win1251, 0x57, TEncodingVerdict::Named, "WINDOWS-1251", 87,
-     THeaderByteAgreement::Agrees},
-    {"win1251_marked_201", TText::Win1251, 0xC9, TEncodingVerdict::Named, "WINDOWS-1251", 87,
-     THeaderByteAgreement::Agrees},
-    {"win1251_marked_38", TText::Win1251, 0x26, TEncodingVerdict::Named, "WINDOWS-1251", 87,
-     THeaderByteAgreement::Disagrees},
-    {"koi8r_unmarked", TText::Koi8r, 0x00, TEncodingVerdict::Unnamed, "KOI8-R", std::nullopt,
-     THeaderByteAgreement::NotStated},
-    {"utf8_marked_38", TText::Utf8, 0x26, TEncodingVerdict::Unnamed, "UTF-8", std::nullopt,
-     THeaderByteAgreement::Disagrees},
-    {"ascii_marked_38", TText::Ascii, 0x26, TEncodingVerdict::NoHighBytes, "", std::nullopt,
-     THeaderByteAgreement::Unknown},
+    {"dos866_marked_101", TText::Dos866, 0x65, V::Named, "IBM866", 38, A::Agrees},
+    {"dos866_marked_87", TText::Dos866, 0x57, V::Named, "IBM866", 38, A::Disagrees},
+    {"win1251_marked_87", TText::Win1251, 0x57, V::Named, "WINDOWS-1251", 87, A::Agrees},
+    {"win1251_marked_201", TText::Win1251, 0xC9, V::Named, "WINDOWS-1251", 87, A::Agrees},
+    {"win1251_marked_38", TText::Win1251, 0x26, V::Named, "WINDOWS-1251", 87, A::Disagrees},
+    {"koi8r_unmarked", TText::Koi8r, 0x00, V::Unnamed, "KOI8-R", std::nullopt, A::NotStated},
+    {"utf8_marked_38", TText::Utf8, 0x26, V::Unnamed, "UTF-8", std::nullopt, A::Disagrees},
+    {"ascii_marked_38", TText::Ascii, 0x26, V::NoHighBytes, "", std::nullopt, A::Unknown},
 };
 
 class EncodingDetection : public ::testing::TestWithParam<TEncodingCase> {};
@@ -316,6 +302,7 @@ struct TCountCase {
     TRecordCountVerdict Verdict;
     std::optional<std::uint32_t> FromLength;
     const char* Words;  // in the Russian line
+    friend void PrintTo(const TCountCase& c, std::ostream* out) { *out << c.Label; }
 };
 
 const TCountCase kCountCases[] = {

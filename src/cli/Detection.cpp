@@ -24,7 +24,7 @@ const char* const kLeftAsItIs = ": байт оставлен как есть";
 // Windows-1251 as BDE-era programs read it, the way this tool writes it.
 struct TNamedByte {
     TByte Byte;
-    std::string_view Charset;
+    std::string_view Charset;  // cppcheck-suppress unusedStructMember ; read through find_if below
 };
 constexpr std::array<TNamedByte, 14> kNamedBytes{{
     {0x01, "IBM437"},       {0x02, "IBM850"},       {0x03, "WINDOWS-1252"}, {0x26, "IBM866"},
@@ -35,10 +35,9 @@ constexpr std::array<TNamedByte, 14> kNamedBytes{{
 
 std::optional<std::string_view> CharsetOfByte(TByte byte)
 {
-    for (const auto& named : kNamedBytes) {
-        if (named.Byte == byte) return named.Charset;
-    }
-    return std::nullopt;
+    const auto named = std::find_if(kNamedBytes.begin(), kNamedBytes.end(),
+                                    [byte](const TNamedByte& entry) { return entry.Byte == byte; });
+    return named == kNamedBytes.end() ? std::nullopt : std::optional(named->Charset);
 }
 
 std::string ByteText(TByte byte)
