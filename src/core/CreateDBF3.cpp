@@ -127,7 +127,6 @@ void TDBF::ReadHeader()
     FRecordCount = static_cast<std::int32_t>(GetLE32(FHeader.RecordCount));
     // A header shorter than its own 32 bytes would put the records inside it:
     // refused like a short header, whatever the wrapped count says.
-    static_assert(kMaxFields >= 255, "every count the header can name fits");
     if (headerLength < sizeof(TDBFHeader) ||
         !FStream.ReadAt(sizeof(TDBFHeader), BytesOf(FFields.data(), FFieldCount))) {
         NotifyUser(kMsgReadHeader);

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <string>
 
@@ -67,7 +68,7 @@ static_assert(offsetof(TDBFFieldDescriptor, FieldType) == 11 &&
               offsetof(TDBFFieldDescriptor, FieldReserved) == 18);
 
 // The header's descriptor count is 8-bit: room for every descriptor it can name.
-inline constexpr std::size_t kMaxFields = 255;
+inline constexpr std::size_t kMaxFields = std::numeric_limits<TByte>::max();
 inline constexpr std::size_t kRecordBufferSize = 4000;
 inline constexpr TByte kHeaderTerminator = 13;
 
