@@ -166,21 +166,6 @@ TEST_P(EncodingDetection, NamesTheRecordsEncodingAndItsCodePageByte)
 INSTANTIATE_TEST_SUITE_P(RussianTables, EncodingDetection, ::testing::ValuesIn(kEncodingCases),
                          [](const auto& info) { return std::string(info.param.Label); });
 
-// Only the character fields' bytes go to the detector: high bytes in other
-// fields (a binary field of a later xBase program) are not texts.
-TEST(EncodingDetectionFields, LooksOnlyAtCharacterFields)
-{
-    TTableLayout layout;
-    layout.fields = {{"NAME", 'C', 12}, {"BLOB", 'B', 10}, {"CITY", 'c', 8}};
-    layout.recordCount = 30;
-    layout.rows = {{"Ivanov", Encode("ЖЖЖЖЯЯЯЯЁЁ", TText::Win1251), "Moscow"}};
-    TScratchDir dir;
-    const auto findings = Inspect(dir, layout.Build());
-    EXPECT_EQ(findings.Encoding.Verdict, TEncodingVerdict::NoHighBytes);
-    EXPECT_EQ(findings.Encoding.SampledBytes, 30U * (12 + 8));
-    EXPECT_NE(findings.Encoding.Reason.find("оставлен как есть"), std::string::npos);
-}
-
 TEST(EncodingDetectionFields, PlacesCharacterFieldsByTheirWidths)
 {
     TTableLayout layout;
@@ -202,7 +187,7 @@ TEST(EncodingDetectionFields, PlacesCharacterFieldsByTheirWidths)
     EXPECT_EQ(clipped[0].Width, 4U);
 }
 
-// Where nothing can be detected, the verdict says why, and the sample's read
+// Where nothing can be detected, the verdict says why; the sample's read
 // failing is told rather than taken for a table of ASCII.
 TEST(EncodingDetectionFields, SaysWhyNothingWasDetected)
 {
@@ -215,7 +200,15 @@ TEST(EncodingDetectionFields, SaysWhyNothingWasDetected)
     };
     auto numbersOnly = PeopleTable(TText::Win1251, 0x57, 5);
     for (auto& field : numbersOnly.fields) field.type = 'N';
+    // High bytes outside the character fields (a binary field of a later
+    // xBase program) are not texts.
+    TTableLayout binary;
+    binary.fields = {{"NAME", 'C', 12}, {"BLOB", 'B', 10}, {"CITY", 'c', 8}};
+    binary.recordCount = 30;
+    binary.rows = {{"Ivanov", Encode("ЖЖЖЖЯЯЯЯЁЁ", TText::Win1251), "Moscow"}};
     const TCase cases[] = {
+        {"high bytes only in a binary field", binary, false, TEncodingVerdict::NoHighBytes,
+         "в текстах выборки нет байтов больше 127, по ASCII кодировку не узнать: байт оставлен как есть"},
         {"no records", PeopleTable(TText::Win1251, 0x57, 0), false, TEncodingVerdict::NoText,
          "в файле нет записей: байт оставлен как есть"},
         {"no character fields", numbersOnly, false, TEncodingVerdict::NoText,
