@@ -29,9 +29,50 @@ CORE_PACKAGES=(ca-certificates cmake ninja-build g++ make googletest libgtest-de
     libuchardet-dev nlohmann-json3-dev)
 
 # What the window needs besides the core: Qt 6 Widgets (its development
-# package brings the OpenGL headers its CMake files look for) and the narrow
-# sans that stands in for the window's font.
-APP_PACKAGES=(qt6-base-dev fonts-liberation)
+# package brings the OpenGL headers its CMake files look for), libxcb for the
+# hints the window gives an X11 window manager, the narrow sans that stands in
+# for the window's font, and Qt's own Russian texts.
+APP_PACKAGES=(qt6-base-dev libxcb1-dev fonts-liberation qt6-translations-l10n)
+
+# What showing the window under a window manager needs: a virtual X server,
+# openbox, and xprop for reading what the window told the window manager.
+WM_PACKAGES=(xvfb openbox x11-utils)
+
+# run_under_window_manager COMMAND...: runs the command on a virtual X display
+# of its own (1024x768) managed by openbox, then stops both.
+run_under_window_manager() {
+    local numbers xvfb wm display status=0 tries
+    numbers=$(mktemp)
+    # Xvfb picks a free display and writes its number once it accepts clients.
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$numbers" 2>/dev/null &
+    xvfb=$!
+    for ((tries = 0; tries < 100; ++tries)); do
+        [ -s "$numbers" ] && break
+        sleep 0.1
+    done
+    display=":$(head -n 1 "$numbers")"
+    rm -f "$numbers"
+    if [ "$display" = ":" ]; then
+        echo "Xvfb did not start" >&2
+        kill "$xvfb" 2>/dev/null || true
+        return 1
+    fi
+    DISPLAY=$display openbox >/dev/null 2>&1 &
+    wm=$!
+    for ((tries = 0; tries < 100; ++tries)); do
+        DISPLAY=$display xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+        sleep 0.1
+    done
+    if DISPLAY=$display xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
+        DISPLAY=$display "$@" || status=$?
+    else
+        echo "openbox did not start" >&2
+        status=1
+    fi
+    kill "$wm" "$xvfb" 2>/dev/null || true
+    wait "$wm" "$xvfb" 2>/dev/null || true
+    return "$status"
+}
 
 # What the hostile-table tests add: the independent reader the corrected
 # tables are compared in, and Python for it and for the seed generator.

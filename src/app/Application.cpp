@@ -2,6 +2,9 @@
 
 #include "MessageBoxes.h"
 
+#include <QLibraryInfo>
+#include <QTranslator>
+
 #include <algorithm>
 #include <exception>
 #include <optional>
@@ -52,8 +55,13 @@ void RunHandler(const std::function<void()>& handler)
     if (const auto text = FailureOf(handler)) ShowErrorBox(QApplication::activeWindow(), *text, ApplicationTitle());
 }
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
+TApplication::TApplication(int& argc, char** argv)
+    : QApplication(argc, argv), FQtTranslator(new QTranslator(this))
 {
+    // Without the translations (qt6-translations-l10n) Qt's texts stay in
+    // English; the program works as before.
+    FQtTranslated = FQtTranslator->load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+                    installTranslator(FQtTranslator);
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event)

@@ -1,9 +1,11 @@
 #include "Unit1.h"
 
 #include "Application.h"
+#include "CreateDBF3.h"
 #include "MessageBoxes.h"
 #include "Pictures.h"
 #include "ProcessFile.h"
+#include "WindowManagerHints.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -21,7 +23,6 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QShowEvent>
 #include <QToolButton>
 
@@ -142,6 +143,9 @@ TForm1::TForm1(QWidget* parent)
     DateTimePicker1->setGeometry(192, 180, 93, 24);
     DateTimePicker1->setDisplayFormat(QLocale::system().dateFormat(QLocale::ShortFormat));
     DateTimePicker1->setCalendarPopup(true);
+    // The header keeps the year as (year - 1900) modulo 256: only these years
+    // read back as the year written.
+    DateTimePicker1->setDateRange(QDate(kFirstStorableYear, 1, 1), QDate(kLastStorableYear, 12, 31));
 
     CheckBox1 = new QCheckBox(QStringLiteral("Убрать признак индекса"), this);
     CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
@@ -151,6 +155,9 @@ TForm1::TForm1(QWidget* parent)
     BitBtn1 = new QPushButton(QStringLiteral("Обработать файл"), this);
     BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
     BitBtn1->setGeometry(120, 248, 153, 33);
+    // Enter presses the focused button, as Space does; outside a dialog Qt
+    // leaves Enter to Space alone unless told.
+    BitBtn1->setAutoDefault(true);
 
     // Tab order: the first radio group, the second, the process button, the
     // index check box, the date, the date check box, and the file edit last.
@@ -164,6 +171,10 @@ TForm1::TForm1(QWidget* parent)
     // through Qt's event delivery.
     connect(SpeedButton1, &QToolButton::clicked, this, [this] { RunHandler([this] { SpeedButton1Click(); }); });
     connect(BitBtn1, &QPushButton::clicked, this, [this] { RunHandler([this] { Button1Click(); }); });
+
+    // Placed before it first appears, so that the window manager takes the
+    // place as the frame's.
+    CentreByFrame(this);
 }
 
 bool TDateTimePicker::focusNextPrevChild(bool next)
@@ -187,12 +198,9 @@ void TForm1::showEvent(QShowEvent* event)
     if (event->spontaneous()) return;
     if (!FShownBefore) {
         FShownBefore = true;
-        // The centre of the desktop, the first time only.
-        if (const QScreen* desktop = screen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(desktop->availableGeometry().center());
-            move(frame.topLeft());
-        }
+        // Before the window is mapped, so that the window manager frames it
+        // as a fixed dialog from the start.
+        AnnounceFixedDialogFrame(this);
         FormShow();
     }
 }

@@ -20,7 +20,7 @@ foreach(path "./usr/bin/DbfHeaderFix" "./usr/share/applications/dbfheaderfix.des
   endif()
 endforeach()
 execute_process(COMMAND dpkg-deb --field ${debs} Depends OUTPUT_VARIABLE depends)
-foreach(dep libqt6widgets6 libqt6gui6 fonts-liberation)
+foreach(dep libqt6widgets6 libqt6gui6 fonts-liberation qt6-translations-l10n)
   string(FIND "${depends}" "${dep}" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "the package does not depend on ${dep}: ${depends}")
