@@ -23,8 +23,10 @@ ensure_packages() {
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# What every build of the core needs.
-CORE_PACKAGES=(ca-certificates cmake ninja-build g++ make googletest libgtest-dev libgmock-dev)
+# What every build of the core needs, and the command line's detection beside
+# it: uchardet for the records' encoding, the header-only JSON library.
+CORE_PACKAGES=(ca-certificates cmake ninja-build g++ make googletest libgtest-dev libgmock-dev
+    libuchardet-dev nlohmann-json3-dev)
 
 # What the window needs besides the core: Qt 6 Widgets (its development
 # package brings the OpenGL headers its CMake files look for), libxcb for the
@@ -82,6 +84,28 @@ WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64 wine nsis fonts-wine xvfb py
 # What the hostile-table tests add: the independent reader the corrected
 # tables are compared in, and Python for it and for the seed generator.
 HOSTILE_PACKAGES=(python3 python3-dbfread)
+
+# ensure_source_package NAME DIR: unpacks Debian's source package NAME into
+# DIR once, for a library Debian builds for Linux only, to be cross-built from
+# the same sources. Adds Debian's source archive to apt's sources when none is
+# there.
+ensure_source_package() {
+    local name=$1 dir=$2
+    compgen -G "$dir/$name-*/" >/dev/null && return 0
+    ensure_packages dpkg-dev xz-utils
+    if ! apt-get source --print-uris "$name" >/dev/null 2>&1; then
+        echo "Adding Debian's source archive to apt's sources"
+        local suite
+        suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
+        printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: %s\nComponents: main\nSigned-By: %s\n' \
+            "$suite" /usr/share/keyrings/debian-archive-keyring.gpg |
+            as_root tee /etc/apt/sources.list.d/debian-src.sources >/dev/null
+        as_root apt-get update -qq
+    fi
+    mkdir -p "$dir"
+    # Fetched as whoever runs this: apt's own download user need not reach DIR.
+    (cd "$dir" && apt-get source -qq -o APT::Sandbox::User="$(id -un)" "$name" >/dev/null)
+}
 
 # configure_and_build BUILD_DIR [cmake options...]
 configure_and_build() {

@@ -82,6 +82,9 @@ public:
     bool ReadAt(std::uint64_t position, std::span<std::uint8_t> buffer);
     bool WriteAt(std::uint64_t position, std::span<const std::uint8_t> data);
 
+    // The file's length in bytes; nothing when it cannot be had.
+    [[nodiscard]] std::optional<std::uint64_t> Size() const;
+
     // Pushes what was written to the disk; false when that fails.
     bool Flush();
 

@@ -456,3 +456,10 @@ void TExclusiveFile::Close()
     FLeased = false;
     FName.clear();
 }
+
+std::optional<std::uint64_t> TExclusiveFile::Size() const
+{
+    struct stat info {};
+    if (FDescriptor < 0 || fstat(FDescriptor, &info) != 0 || info.st_size < 0) return std::nullopt;
+    return static_cast<std::uint64_t>(info.st_size);
+}

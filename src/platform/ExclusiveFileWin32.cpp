@@ -240,3 +240,10 @@ void TExclusiveFile::Close()
     FHandle = nullptr;
     FName.clear();
 }
+
+std::optional<std::uint64_t> TExclusiveFile::Size() const
+{
+    LARGE_INTEGER size;
+    if (FHandle == nullptr || GetFileSizeEx(FHandle, &size) == 0 || size.QuadPart < 0) return std::nullopt;
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
