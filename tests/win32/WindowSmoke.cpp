@@ -89,9 +89,11 @@ int wmain(int argc, wchar_t* argv[])
     }
     const std::wstring caption = Utf16(kForm1Caption);
     HWND window = nullptr;
-    for (int i = 0; i < 3000 && !(window && IsWindowVisible(window)); ++i) {
+    // Wine's first window on a fresh display can take a while on a busy machine.
+    const ULONGLONG giveUp = GetTickCount64() + 60000;
+    while (!(window && IsWindowVisible(window)) && GetTickCount64() < giveUp) {
         window = FindWindowW(L"TForm1", caption.c_str());
-        if (!window) Sleep(5);
+        if (!(window && IsWindowVisible(window))) Sleep(5);
     }
     QueryPerformanceCounter(&shown);
     if (!window) return Fail("no window with the caption");
