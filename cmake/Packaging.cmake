@@ -35,8 +35,6 @@ if(dbf_day LESS 10)
 endif()
 set(DBF_RELEASE_DATE "${CMAKE_MATCH_3}-${dbf_month}-${dbf_day}")
 
-set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
-
 if(UNIX AND NOT APPLE AND NOT CMAKE_CROSSCOMPILING)
   find_program(DBF_GZIP gzip REQUIRED)
   set(dbf_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/${DBF_PACKAGE_NAME})
@@ -104,39 +102,58 @@ if(UNIX AND NOT APPLE AND NOT CMAKE_CROSSCOMPILING)
   add_custom_target(dbf_packaging_files ALL DEPENDS ${dbf_gzipped})
 elseif(WIN32)
   # The licence beside the programs in the zip, and on the installer's
-  # licence page (CPACK_RESOURCE_FILE_LICENSE above).
+  # licence page.
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+  set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 endif()
 
-# The Debian package.
-set(CPACK_PACKAGE_NAME ${DBF_PACKAGE_NAME})
+# The packages: cpack in the build folder gives the .deb on Linux, and on
+# Windows a zip with the program and an installer made with NSIS with a
+# Start-menu entry and an uninstaller, both showing the licence.
 set(CPACK_PACKAGE_VENDOR "The DbfHeaderFix authors")
-set(CPACK_PACKAGE_CONTACT "${DBF_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "correct the header of a dBase III table in place")
-# Debian shows the long description as it stands, under the summary: lines of
-# at most 80 characters.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "A small desktop tool that corrects, in place, the header and the field
+set(CPACK_STRIP_FILES ON)
+set(CPACK_SOURCE_IGNORE_FILES "/build.*/;/\\\\.git/")
+if(WIN32)
+  set(CPACK_GENERATOR ZIP NSIS)
+  set(CPACK_PACKAGE_NAME DbfHeaderFix)
+  set(CPACK_PACKAGE_INSTALL_DIRECTORY DbfHeaderFix)
+  set(CPACK_PACKAGE_FILE_NAME DbfHeaderFix-${PROJECT_VERSION}-win64)
+  set(CPACK_PACKAGE_EXECUTABLES DbfHeaderFix DbfHeaderFix)
+  set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
+  set(CPACK_NSIS_MUI_ICON ${DBF_WIN32_ICON_FILE})
+  set(CPACK_NSIS_MUI_UNIICON ${DBF_WIN32_ICON_FILE})
+  set(CPACK_NSIS_INSTALLED_ICON_NAME DbfHeaderFix.exe)
+  set(CPACK_NSIS_DISPLAY_NAME DbfHeaderFix)
+  set(CPACK_NSIS_PACKAGE_NAME DbfHeaderFix)
+  set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+  set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGE_NAME ${DBF_PACKAGE_NAME})
+  set(CPACK_PACKAGE_CONTACT "${DBF_MAINTAINER}")
+  # Debian shows the long description as it stands, under the summary: lines
+  # of at most 80 characters, none indented.
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "\
+A small desktop tool that corrects, in place, the header and the field
 descriptors of a dBase III table (.dbf) that other software wrote badly:
 junk in the reserved bytes, a stale index flag, the wrong code page byte,
 lower-case field types, spaces in field names, broken field offsets.
 The records and the length of the file are never changed.")
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_STRIP_FILES ON)
-set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-# The window's font stands in for MS Sans Serif; the library dependencies are
-# read from the programs themselves when dpkg-shlibdeps is at hand.
-find_program(DBF_DPKG_SHLIBDEPS dpkg-shlibdeps)
-if(DBF_DPKG_SHLIBDEPS)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation")
-else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libqt6widgets6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6 (>= 6.4), libstdc++6 (>= 12), libc6 (>= 2.34), fonts-liberation")
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  # The window's font stands in for MS Sans Serif, and Qt's own dialogs and
+  # buttons speak Russian from Qt's translations; the library dependencies are
+  # read from the programs themselves when dpkg-shlibdeps is at hand.
+  find_program(DBF_DPKG_SHLIBDEPS dpkg-shlibdeps)
+  if(DBF_DPKG_SHLIBDEPS)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation, qt6-translations-l10n")
+  else()
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS
+      "libqt6widgets6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6 (>= 6.4), libxcb1, libstdc++6 (>= 12), libc6 (>= 2.34), fonts-liberation, qt6-translations-l10n")
+  endif()
 endif()
-if(NOT CPACK_GENERATOR)
-  set(CPACK_GENERATOR DEB)
-endif()
-set(CPACK_SOURCE_IGNORE_FILES "/build.*/;/\\\\.git/")
 include(CPack)

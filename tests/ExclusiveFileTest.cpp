@@ -104,9 +104,11 @@ TEST_F(ExclusiveFileTest, OneHolderAtATime)
     const auto path = Make("t.dbf");
     TExclusiveFile first;
     ASSERT_TRUE(first.Open(path));
+    EXPECT_TRUE(first.HoldIntact());
     TExclusiveFile second;
     EXPECT_FALSE(second.Open(path));
     first.Close();
+    EXPECT_FALSE(first.HoldIntact());
     EXPECT_TRUE(second.Open(path));
     EXPECT_FALSE(TExclusiveFile().Open(dir.File("missing.dbf")));
 }
@@ -154,23 +156,66 @@ TEST_F(ExclusiveFileTest, WithoutALeaseOtherDescriptorsAreFoundThroughProc)
     const auto path = Make("t.dbf");
     ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
     ASSERT_EQ(chmod(path.c_str(), 0666), 0);
-    const auto asNobody = [&](bool anotherProgramHoldsIt) {
+    // 0: the file opens, and a program that opens it afterwards (nothing
+    // keeps it out) is found before a write; 1: the file is refused.
+    const auto asNobody = [&](std::optional<THoldMode> holder) {
         return InChild([&] {
             if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) return 2;
             // As an ordinary user's programs are: their /proc entries readable by that user.
             prctl(PR_SET_DUMPABLE, 1);
             std::optional<THoldingProcess> other;
-            if (anotherProgramHoldsIt) {
-                other.emplace(path, THoldMode::Read);
+            if (holder) {
+                other.emplace(path, *holder);
                 if (!other->Holding()) return 3;
             }
             TExclusiveFile file;
-            return file.Open(path) ? 0 : 1;
+            if (!file.Open(path)) return 1;
+            if (!file.HoldIntact()) return 4;
+            const THoldingProcess late(path, THoldMode::Read);
+            return late.Holding() && !file.HoldIntact() ? 0 : 5;
         });
     };
-    EXPECT_EQ(asNobody(false), 0);
-    EXPECT_EQ(asNobody(true), 1);
-    EXPECT_EQ(asNobody(false), 0);
+    EXPECT_EQ(asNobody(std::nullopt), 0);
+    EXPECT_EQ(asNobody(THoldMode::Read), 1);
+    EXPECT_EQ(asNobody(THoldMode::Map), 1);  // a mapping alone, its descriptor closed
+    EXPECT_EQ(asNobody(std::nullopt), 0);
+}
+
+// On a network share (the file system type is set by the test: no share can
+// be mounted here) no lease is taken; the locks and the look for other
+// holders on this machine hold the table.
+TEST_F(ExclusiveFileTest, OnANetworkShareTheLocksAndTheLookHoldTheTable)
+{
+    for (const std::uint64_t type : {0x6969ULL, 0x517BULL, 0xFE534D42ULL, 0xFF534D42ULL, 0x65735546ULL}) {
+        EXPECT_TRUE(IsNetworkFileSystem(type)) << std::hex << type;
+    }
+    EXPECT_FALSE(IsNetworkFileSystem(0xEF53) || IsNetworkFileSystem(0x01021994));  // ext4, tmpfs
+    struct TScope {
+        explicit TScope(const THoldSettings& settings) : previous(SetHoldSettings(settings)) {}
+        ~TScope() { SetHoldSettings(previous); }
+        THoldSettings previous;
+    };
+    const auto path = Make("share.dbf");
+    const TScope nfs(THoldSettings{0x6969});
+    {
+        TExclusiveFile held;
+        ASSERT_TRUE(held.Open(path));
+        EXPECT_TRUE(held.HoldIntact());
+        // No lease holds another program off, but the look before a write finds it.
+        EXPECT_EQ(InChild([&] { return open(path.c_str(), O_RDONLY | O_NONBLOCK) >= 0 ? 0 : 1; }), 0);
+        const THoldingProcess reader(path, THoldMode::Read);
+        ASSERT_TRUE(reader.Holding());
+        EXPECT_FALSE(held.HoldIntact());
+    }
+    for (const THoldMode mode : {THoldMode::Read, THoldMode::Map, THoldMode::Flock, THoldMode::OfdLock}) {
+        const THoldingProcess other(path, mode);
+        ASSERT_TRUE(other.Holding());
+        EXPECT_FALSE(TExclusiveFile().Open(path)) << static_cast<int>(mode);
+    }
+    EXPECT_TRUE(TExclusiveFile().Open(path));
+    // A look that cannot finish in time counts as finding a holder.
+    const TScope hurried(THoldSettings{0x6969, std::chrono::milliseconds(0)});
+    EXPECT_FALSE(TExclusiveFile().Open(path));
 }
 
 TEST_F(ExclusiveFileTest, NamesThatAreNotTablesAreNotOpened)

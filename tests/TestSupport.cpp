@@ -49,11 +49,24 @@ TBytes TTableLayout::Build() const
     out.insert(out.end(), tail.begin(), tail.end());
     out.resize(std::max<std::size_t>(out.size(), hl), 0);
     const std::size_t records = actualRecords == SIZE_MAX ? recordCount : actualRecords;
-    for (std::size_t r = 0; r < records; ++r) {
-        out.push_back(' ');
-        for (std::size_t i = 1; i < rl; ++i) out.push_back(static_cast<std::uint8_t>('A' + (r + i) % 26));
+    for (std::size_t r = 0; r < records + (partialRecordBytes > 0 ? 1 : 0); ++r) {
+        TBytes record{' '};
+        if (rows.empty()) {
+            for (std::size_t i = 1; i < rl; ++i) record.push_back(static_cast<std::uint8_t>('A' + (r + i) % 26));
+        } else {
+            const auto& row = rows[r % rows.size()];
+            for (std::size_t f = 0; f < fields.size(); ++f) {
+                const std::string value = f < row.size() ? row[f] : std::string();
+                for (std::size_t i = 0; i < fields[f].length; ++i) {
+                    record.push_back(i < value.size() ? static_cast<std::uint8_t>(value[i]) : ' ');
+                }
+            }
+        }
+        record.resize(rl, ' ');
+        if (r == records) record.resize(partialRecordBytes);
+        out.insert(out.end(), record.begin(), record.end());
     }
-    out.push_back(0x1A);
+    if (endOfFileMark) out.push_back(0x1A);
     return out;
 }
 

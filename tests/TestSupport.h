@@ -37,6 +37,12 @@ struct TTableLayout {
     std::uint8_t junk = 0xAB;  // fills the reserved header bytes 12..27 and 30..31
     TBytes tail;               // bytes after the terminator, part of the header
     std::size_t actualRecords = SIZE_MAX;  // records actually stored; default recordCount
+    // The fields' values, one row per record (taken round again when there are
+    // more records than rows), each padded with blanks to its field's width;
+    // none: records of filler bytes.
+    std::vector<std::vector<std::string>> rows;
+    std::size_t partialRecordBytes = 0;  // bytes of one more record, cut short
+    bool endOfFileMark = true;           // the final 0x1A
 
     [[nodiscard]] TBytes Build() const;
     [[nodiscard]] std::uint16_t ComputedHeaderLength() const;

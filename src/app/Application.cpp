@@ -1,6 +1,10 @@
 #include "Application.h"
 
+#include "ApplicationRules.h"
 #include "MessageBoxes.h"
+
+#include <QLibraryInfo>
+#include <QTranslator>
 
 #include <algorithm>
 #include <exception>
@@ -8,13 +12,13 @@
 
 QString ApplicationTitleOf(const QString& executablePath)
 {
-    // Both separators: the path may come from either kind of system.
-    const qsizetype slash = std::max(executablePath.lastIndexOf(u'/'), executablePath.lastIndexOf(u'\\'));
-    QString name = executablePath.mid(slash + 1);
-    const qsizetype dot = name.indexOf(u'.');
-    if (dot >= 0) name.truncate(dot);
-    if (name.isEmpty()) return name;
-    return name.left(1) + name.mid(1).toLower();
+    const std::u16string title = ApplicationTitleFromPath(
+        std::u16string_view(reinterpret_cast<const char16_t*>(executablePath.utf16()),
+                            static_cast<std::size_t>(executablePath.size())),
+        [](std::u16string_view text) {
+            return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())).toLower().toStdU16String();
+        });
+    return QString::fromStdU16String(title);
 }
 
 QString ApplicationTitle()
@@ -24,8 +28,7 @@ QString ApplicationTitle()
 
 QString FailureText(const QString& what)
 {
-    if (!what.isEmpty() && what.back().unicode() > u'.') return what + u'.';
-    return what;
+    return QString::fromStdString(FailureText(std::string_view(what.toStdString())));
 }
 
 namespace {
@@ -37,9 +40,9 @@ std::optional<QString> FailureOf(const std::function<void()>& work)
         work();
         return std::nullopt;
     } catch (const std::exception& failure) {
-        return FailureText(QString::fromUtf8(failure.what()));
+        return QString::fromStdString(FailureText(std::string_view(failure.what())));
     } catch (...) {
-        return FailureText(QStringLiteral("Unknown error"));
+        return QString::fromStdString(FailureText(std::string_view(kUnknownFailureText)));
     }
 }
 
@@ -52,8 +55,13 @@ void RunHandler(const std::function<void()>& handler)
     if (const auto text = FailureOf(handler)) ShowErrorBox(QApplication::activeWindow(), *text, ApplicationTitle());
 }
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
+TApplication::TApplication(int& argc, char** argv)
+    : QApplication(argc, argv), FQtTranslator(new QTranslator(this))
 {
+    // Without the translations (qt6-translations-l10n) Qt's texts stay in
+    // English; the program works as before.
+    FQtTranslated = FQtTranslator->load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+                    installTranslator(FQtTranslator);
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event)

@@ -25,11 +25,23 @@ QString FailureText(const QString& what);
 // a failure is caught before it can travel back through it.
 void RunHandler(const std::function<void()>& handler);
 
+class QTranslator;
+
 class TApplication : public QApplication {
 public:
+    // Qt's own texts (file dialog, calendar, standard buttons, edit menus) are
+    // taken from Qt's Russian translations, whatever the locale, so that they
+    // speak the window's language.
     TApplication(int& argc, char** argv);
+
+    // Whether Qt's Russian translations were found and are in use.
+    [[nodiscard]] bool QtTranslated() const { return FQtTranslated; }
 
     // Delivers the event; a failure that escapes a handler is shown in the
     // error box, titled with the application's title, and the program goes on.
     bool notify(QObject* receiver, QEvent* event) override;
+
+private:
+    QTranslator* FQtTranslator;
+    bool FQtTranslated = false;
 };

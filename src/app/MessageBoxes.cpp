@@ -1,21 +1,23 @@
 #include "MessageBoxes.h"
 
 #include "Application.h"
+#include "Form1Layout.h"
 #include "NotifyUser.h"
 
 #include <QApplication>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
-#include <QShowEvent>
+#include <QTextEdit>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -28,28 +30,87 @@ int NaturalWidth(const QFont& font, const QString& text)
     return static_cast<int>(std::ceil(widest)) + 1;
 }
 
+// Centres its window by the frame each time the frame's margins change: when
+// the window is first shown, and when the window manager has framed it.
+class TFrameCentring : public QObject {
+public:
+    explicit TFrameCentring(QWidget* window) : QObject(window), FWindow(window) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == FWindow && FWindow->isVisible()) {
+            switch (event->type()) {
+            case QEvent::Show:
+            case QEvent::Move:
+            case QEvent::Resize:
+                Centre();
+                break;
+            default:
+                break;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+    void Centre()
+    {
+        const QWindow* handle = FWindow->windowHandle();
+        const QMargins margins = handle ? handle->frameMargins() : QMargins();
+        // Moving the window, by the user or from here, leaves the margins as
+        // they were: a window the user has moved stays where it was put.
+        if (FCentredWith == margins) return;
+        FCentredWith = margins;
+        const QScreen* screen = FWindow->screen();
+        if (!screen) return;
+        QRect frame(QPoint(), FWindow->size().grownBy(margins));
+        frame.moveCenter(screen->availableGeometry().center());
+        // A top-level window's position is that of its frame.
+        FWindow->move(frame.topLeft());
+    }
+
+private:
+    QWidget* FWindow;
+    std::optional<QMargins> FCentredWith;
+};
+
 }  // namespace
+
+void CentreByFrame(QWidget* window)
+{
+    auto* centring = new TFrameCentring(window);
+    window->installEventFilter(centring);
+    centring->Centre();
+}
 
 TNotifyBox::TNotifyBox(const QString& text, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint),
-      FText(new QLabel(this)),
-      FOk(new QPushButton(QStringLiteral("OK"), this))
+      FText(new QTextEdit(this)),
+      FOk(new QPushButton(QString::fromUtf8(kOkText), this))
 {
     setWindowTitle(ApplicationTitle());
     setModal(true);
 
-    QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
-    FScreenArea = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
-    const QRect& screenArea = FScreenArea;
+    const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
+    const int screenWidth = screen ? screen->geometry().width() : 1024;
 
-    // A QLabel left to itself picks its own wrapping width; the width is fixed
-    // here so that the half-screen limit holds whatever the text.
-    FText->setTextFormat(Qt::PlainText);
-    FText->setWordWrap(true);
-    FText->setText(text);
+    // Read-only and selectable, drawn on the box's face like a label. A label
+    // cannot break a word, so a path longer than the line would be cut.
+    FText->setReadOnly(true);
     FText->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    const int width = std::max(1, std::min(NaturalWidth(FText->font(), text), screenArea.width() / 2));
-    FText->setFixedSize(width, FText->heightForWidth(width));
+    FText->setFocusPolicy(Qt::ClickFocus);
+    FText->setFrameShape(QFrame::NoFrame);
+    FText->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    FText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    FText->viewport()->setAutoFillBackground(false);
+    FText->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    FText->document()->setDocumentMargin(0);
+    FText->setPlainText(text);
+    // The width is fixed here so that the half-screen limit holds whatever
+    // the text, and the height is that of every line at that width.
+    const int width = std::max(1, std::min(NaturalWidth(FText->font(), text), screenWidth / 2));
+    FText->setLineWrapMode(QTextEdit::FixedPixelWidth);
+    FText->setLineWrapColumnOrWidth(width);
+    FText->setFixedSize(width, static_cast<int>(std::ceil(FText->document()->size().height())));
 
     FOk->setDefault(true);
     FOk->setAutoDefault(true);
@@ -68,16 +129,7 @@ TNotifyBox::TNotifyBox(const QString& text, QWidget* parent)
     FOk->setFocus();
 
     adjustSize();
-    move(screenArea.center() - rect().center());
-}
-
-void TNotifyBox::showEvent(QShowEvent* event)
-{
-    // Centred on the screen, not on the window, frame included once known.
-    QRect frame = frameGeometry();
-    frame.moveCenter(FScreenArea.center());
-    move(frame.topLeft());
-    QDialog::showEvent(event);
+    CentreByFrame(this);
 }
 
 void TNotifyBox::keyPressEvent(QKeyEvent* event)

@@ -1,9 +1,12 @@
 #include "Unit1.h"
 
 #include "Application.h"
+#include "CreateDBF3.h"
+#include "Form1Layout.h"
 #include "MessageBoxes.h"
 #include "Pictures.h"
 #include "ProcessFile.h"
+#include "WindowManagerHints.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -21,17 +24,18 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QShowEvent>
 #include <QToolButton>
 
+#include <array>
 #include <chrono>
+#include <vector>
 
 std::string DbfFileName;
 
 namespace {
 
-const QString kFontFamily = QStringLiteral("MS Sans Serif");
+const QString kFontFamily = QString::fromUtf8(kForm1FontFamily);
 
 // Where the window's own font is missing, a narrow sans with Cyrillic that
 // keeps every text inside its control; DejaVu Sans, the usual default, is
@@ -42,19 +46,35 @@ void SubstituteWindowFont()
                                              QStringLiteral("Arimo"), QStringLiteral("Microsoft Sans Serif")});
 }
 
+QString TextOf(TControlId id)
+{
+    return QString::fromUtf8(kForm1Controls[id].text);
+}
+
+// Names the control and puts it where the layout says.
+template <typename TControl>
+TControl* Placed(TControl* control, TControlId id)
+{
+    const TControlLayout& layout = kForm1Controls[id];
+    control->setObjectName(QString::fromUtf8(layout.name));
+    control->setGeometry(layout.left, layout.top, layout.width, layout.height);
+    return control;
+}
+
 // A framed group of radio buttons in one column, items spread evenly over the
 // frame's inside as a classic radio group spreads them.
-QButtonGroup* FillRadioGroup(QGroupBox* group, const QStringList& items, int selected)
+template <std::size_t N>
+QButtonGroup* FillRadioGroup(QGroupBox* group, TControlId id, const std::array<const char*, N>& items, int selected)
 {
     auto* buttons = new QButtonGroup(group);
-    constexpr int kItemHeight = 17;
     // Inside the frame, below the title, as the style draws them.
     const QRect inside = group->contentsRect();
-    const int slot = inside.height() / static_cast<int>(items.size());
-    for (int i = 0; i < items.size(); ++i) {
-        auto* item = new QRadioButton(items[i], group);
-        item->setGeometry(8, inside.top() + i * slot + (slot - kItemHeight) / 2, group->width() - 12, kItemHeight);
-        buttons->addButton(item, i);
+    for (std::size_t i = 0; i < N; ++i) {
+        auto* item = new QRadioButton(QString::fromUtf8(items[i]), group);
+        const TItemPlace place = RadioItemPlace(kForm1Controls[id], inside.top(), inside.height(), static_cast<int>(i),
+                                                static_cast<int>(N));
+        item->setGeometry(place.left, place.top, place.width, place.height);
+        buttons->addButton(item, static_cast<int>(i));
     }
     // The group is one stop in the tab order, at its selected item; the arrow
     // keys move between the items.
@@ -89,81 +109,80 @@ TForm1::TForm1(QWidget* parent)
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
 {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("Автокорректировка шапки файла DBF (DBaseIII)"));
+    setWindowTitle(QString::fromUtf8(kForm1Caption));
     setWindowIcon(TableIcon());
-    setFixedSize(418, 298);
+    setFixedSize(kForm1ClientWidth, kForm1ClientHeight);
     setBackgroundRole(QPalette::Button);
     setAutoFillBackground(true);
     setAcceptDrops(true);
 
     SubstituteWindowFont();
     QFont font(kFontFamily);
-    font.setPixelSize(13);
+    font.setPixelSize(kForm1FontPixelHeight);
     setFont(font);
 
-    LabeledEdit1 = new QLineEdit(this);
-    LabeledEdit1->setObjectName(QStringLiteral("LabeledEdit1"));
-    LabeledEdit1->setGeometry(8, 24, 377, 24);
+    LabeledEdit1 = Placed(new QLineEdit(this), ciLabeledEdit1);
     // A file dragged from a file manager is taken by the window as a name, not
     // pasted into the edit as a URL.
     LabeledEdit1->setAcceptDrops(false);
-    LabeledEdit1Label = new QLabel(QStringLiteral("DBF-файл"), this);
-    LabeledEdit1Label->setGeometry(8, 24 - 3 - 16, 66, 16);
+    LabeledEdit1Label = Placed(new QLabel(TextOf(ciLabeledEdit1Label), this), ciLabeledEdit1Label);
     LabeledEdit1Label->setBuddy(LabeledEdit1);
 
-    SpeedButton1 = new QToolButton(this);
-    SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
-    SpeedButton1->setGeometry(384, 25, 23, 23);
+    SpeedButton1 = Placed(new QToolButton(this), ciSpeedButton1);
     SpeedButton1->setFocusPolicy(Qt::NoFocus);
     SpeedButton1->setIcon(FolderPicture());
     SpeedButton1->setIconSize(QSize(16, 16));
 
-    RadioGroup1 = new QGroupBox(QStringLiteral("Смещение"), this);
-    RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
-    RadioGroup1->setGeometry(8, 56, 169, 105);
-    RadioGroup1Items = FillRadioGroup(
-        RadioGroup1, {QStringLiteral("Очистить"), QStringLiteral("Поставить"), QStringLiteral("Оставить как было")},
-        omLeave);
+    RadioGroup1 = Placed(new QGroupBox(TextOf(ciRadioGroup1), this), ciRadioGroup1);
+    RadioGroup1Items = FillRadioGroup(RadioGroup1, ciRadioGroup1, kRadioGroup1Items, kRadioGroup1Selected);
 
-    RadioGroup2 = new QGroupBox(QStringLiteral("Кодовая страница (язык)"), this);
-    RadioGroup2->setObjectName(QStringLiteral("RadioGroup2"));
-    RadioGroup2->setGeometry(192, 56, 217, 105);
-    RadioGroup2Items = FillRadioGroup(RadioGroup2,
-                                      {QStringLiteral("№ 0 (рез-т зависит от BDE)"), QStringLiteral("№ 38 (для DOS-866) "),
-                                       QStringLiteral("№ 87 (для Win-1251)"), QStringLiteral("Оставить как было")},
-                                      cpLeave);
+    RadioGroup2 = Placed(new QGroupBox(TextOf(ciRadioGroup2), this), ciRadioGroup2);
+    RadioGroup2Items = FillRadioGroup(RadioGroup2, ciRadioGroup2, kRadioGroup2Items, kRadioGroup2Selected);
 
-    CheckBox2 = new QCheckBox(QStringLiteral("Вставить дату:"), this);
-    CheckBox2->setObjectName(QStringLiteral("CheckBox2"));
-    CheckBox2->setGeometry(64, 184, 121, 17);
+    CheckBox2 = Placed(new QCheckBox(TextOf(ciCheckBox2), this), ciCheckBox2);
+    CheckBox2->setChecked(kCheckBox2Checked);
 
-    DateTimePicker1 = new TDateTimePicker(this);
-    DateTimePicker1->setObjectName(QStringLiteral("DateTimePicker1"));
-    DateTimePicker1->setGeometry(192, 180, 93, 24);
+    DateTimePicker1 = Placed(new TDateTimePicker(this), ciDateTimePicker1);
     DateTimePicker1->setDisplayFormat(QLocale::system().dateFormat(QLocale::ShortFormat));
     DateTimePicker1->setCalendarPopup(true);
+    // The header keeps the year as (year - 1900) modulo 256: only these years
+    // read back as the year written.
+    DateTimePicker1->setDateRange(QDate(kFirstStorableYear, 1, 1), QDate(kLastStorableYear, 12, 31));
 
-    CheckBox1 = new QCheckBox(QStringLiteral("Убрать признак индекса"), this);
-    CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
-    CheckBox1->setGeometry(64, 216, 189, 17);
-    CheckBox1->setChecked(true);
+    CheckBox1 = Placed(new QCheckBox(TextOf(ciCheckBox1), this), ciCheckBox1);
+    CheckBox1->setChecked(kCheckBox1Checked);
 
-    BitBtn1 = new QPushButton(QStringLiteral("Обработать файл"), this);
-    BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
-    BitBtn1->setGeometry(120, 248, 153, 33);
+    BitBtn1 = Placed(new QPushButton(TextOf(ciBitBtn1), this), ciBitBtn1);
+    // Enter presses the focused button, as Space does; outside a dialog Qt
+    // leaves Enter to Space alone unless told.
+    BitBtn1->setAutoDefault(true);
 
-    // Tab order: the first radio group, the second, the process button, the
-    // index check box, the date, the date check box, and the file edit last.
-    QWidget* order[] = {RadioGroup1Items->button(0), RadioGroup1Items->button(1), RadioGroup1Items->button(2),
-                        RadioGroup2Items->button(0), RadioGroup2Items->button(1), RadioGroup2Items->button(2),
-                        RadioGroup2Items->button(3), BitBtn1, CheckBox1, DateTimePicker1, CheckBox2, LabeledEdit1};
-    for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+    // Tab order as the layout gives it; a radio group is its items, of which
+    // only the selected one takes the focus from Tab.
+    std::vector<QWidget*> order;
+    for (const TControlId id : Form1TabOrder()) {
+        switch (id) {
+        case ciRadioGroup1:
+            for (QAbstractButton* item : RadioGroup1Items->buttons()) order.push_back(item);
+            break;
+        case ciRadioGroup2:
+            for (QAbstractButton* item : RadioGroup2Items->buttons()) order.push_back(item);
+            break;
+        default:
+            order.push_back(findChild<QWidget*>(QString::fromUtf8(kForm1Controls[id].name)));
+        }
+    }
+    for (std::size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
     RadioGroup1Items->checkedButton()->setFocus();
 
     // A failure in a handler is shown here, before it could travel back
     // through Qt's event delivery.
     connect(SpeedButton1, &QToolButton::clicked, this, [this] { RunHandler([this] { SpeedButton1Click(); }); });
     connect(BitBtn1, &QPushButton::clicked, this, [this] { RunHandler([this] { Button1Click(); }); });
+
+    // Placed before it first appears, so that the window manager takes the
+    // place as the frame's.
+    CentreByFrame(this);
 }
 
 bool TDateTimePicker::focusNextPrevChild(bool next)
@@ -187,12 +206,9 @@ void TForm1::showEvent(QShowEvent* event)
     if (event->spontaneous()) return;
     if (!FShownBefore) {
         FShownBefore = true;
-        // The centre of the desktop, the first time only.
-        if (const QScreen* desktop = screen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(desktop->availableGeometry().center());
-            move(frame.topLeft());
-        }
+        // Before the window is mapped, so that the window manager frames it
+        // as a fixed dialog from the start.
+        AnnounceFixedDialogFrame(this);
         FormShow();
     }
 }
@@ -208,7 +224,7 @@ void TForm1::SpeedButton1Click()
     OpenDialog1.setAcceptMode(QFileDialog::AcceptOpen);
     // The table may be named before it exists; Open reports a missing file.
     OpenDialog1.setFileMode(QFileDialog::AnyFile);
-    OpenDialog1.setNameFilter(QStringLiteral("Файлы dBase (*.dbf)"));
+    OpenDialog1.setNameFilter(QString::fromUtf8(kOpenDialog1FilterDescription));
     OpenDialog1.setSizeGripEnabled(true);
     if (!FOpenDialog1FileName.isEmpty()) OpenDialog1.selectFile(FOpenDialog1FileName);
     if (OpenDialog1.exec() != QDialog::Accepted) return;
@@ -222,7 +238,7 @@ void TForm1::Button1Click()
 {
     DbfFileName = QFile::encodeName(LabeledEdit1->text()).toStdString();
     if (DbfFileName.empty()) {
-        ShowErrorBox(this, QStringLiteral("Не указан файл!"), windowTitle());
+        ShowErrorBox(this, QString::fromUtf8(kNoFileText), windowTitle());
         return;
     }
     ProcessFile(DbfFileName, RadioGroup1ItemIndex(), RadioGroup2ItemIndex(), CheckBox1->isChecked(),

@@ -13,12 +13,6 @@ const char* const kMsgNotFound = "Open: Не найден файл ";
 const char* const kMsgReadHeader = "ReadHeader: Ошибка чтения заголовка файла";
 const char* const kMsgReadRecord = "ReadRecord: Ошибка чтения записи";
 
-std::string InUseMessage(const std::string& tableName)
-{
-    return "Файл " + TExclusiveFile::BaseName(tableName) +
-           " невозможно открыть в монопольном\nрежиме, т.к. он уже используется другой программой";
-}
-
 // ".DBF" in any case of its letters: the extension after the last dot.
 bool HasDbfExtension(const std::string& name)
 {
@@ -38,6 +32,12 @@ std::span<TByte> BytesOf(T* first, std::size_t count)
 }
 
 }  // namespace
+
+std::string ExclusiveOpenMessage(const std::string& tableName)
+{
+    return "Файл " + TExclusiveFile::BaseName(tableName) +
+           " невозможно открыть в монопольном\nрежиме, т.к. он уже используется другой программой";
+}
 
 std::size_t FieldNameLength(const TDBFFieldDescriptor& field)
 {
@@ -101,7 +101,7 @@ void TDBF::Open()
         return;
     }
     if (!FStream.Open(FTableName)) {
-        NotifyUser(InUseMessage(FTableName));
+        NotifyUser(ExclusiveOpenMessage(FTableName));
         return;
     }
     FActive = true;

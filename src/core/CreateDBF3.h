@@ -96,6 +96,10 @@ inline TByte StoredYear(int year)
 inline constexpr int kFirstStorableYear = 1900;
 inline constexpr int kLastStorableYear = 1900 + 255;
 
+// What the user is told when the table cannot be held exclusively: another
+// program has it, or has taken it meanwhile.
+std::string ExclusiveOpenMessage(const std::string& tableName);
+
 // The length of a field name: the bytes before the first 0, at most 11.
 std::size_t FieldNameLength(const TDBFFieldDescriptor& field);
 

@@ -35,25 +35,6 @@ bool HasNullFlagsField(std::span<const TDBFFieldDescriptor> fields)
     });
 }
 
-bool IsCharacterType(TByte type)
-{
-    return type == 'C' || type == 'c';
-}
-
-// Clipper and some other xBase programs keep the high byte of a long character
-// field's width in its decimal count. A table laid out that way is recognised
-// by its record length: it adds up only when those high bytes are counted.
-bool HasLongCharacterFields(std::span<const TDBFFieldDescriptor> fields, std::uint16_t recordLength)
-{
-    std::uint32_t plain = 1;
-    std::uint32_t wide = 1;
-    for (const auto& field : fields) {
-        plain += field.FieldLength;
-        wide += field.FieldLength + (IsCharacterType(field.FieldType) ? 256U * field.DecimalCount : 0U);
-    }
-    return plain != recordLength && wide == recordLength;
-}
-
 // Bytes of value 32 or below are stripped from both ends of the name; the rest
 // of the 11 bytes is filled with 0.
 void TrimFieldName(TDBFFieldDescriptor& field)
@@ -135,6 +116,22 @@ void CorrectHeader(TDBFHeader& header, int codePageChoice, bool removeIndexFlag,
 
 }  // namespace
 
+bool IsCharacterType(TByte type)
+{
+    return type == 'C' || type == 'c';
+}
+
+bool HasLongCharacterFields(std::span<const TDBFFieldDescriptor> fields, std::uint16_t recordLength)
+{
+    std::uint32_t plain = 1;
+    std::uint32_t wide = 1;
+    for (const auto& field : fields) {
+        plain += field.FieldLength;
+        wide += field.FieldLength + (IsCharacterType(field.FieldType) ? 256U * field.DecimalCount : 0U);
+    }
+    return plain != recordLength && wide == recordLength;
+}
+
 std::optional<std::string> RefusalOf(const TDBFHeader& header, std::span<const TDBFFieldDescriptor> chunks)
 {
     // By the version byte first: a dBase 7 header's chunks are not descriptors.
@@ -182,6 +179,15 @@ TCorrectionOutcome CorrectTable(const std::string& fileName, const TCorrectionCh
         return outcome;
     }
     if (options.BeforeWrite && !options.BeforeWrite(before, after)) return outcome;
+
+    // While a box was open another program may have taken the table, or moved
+    // another file over its name: the header read is then out of date, or the
+    // file no longer bears the name. Nothing is written.
+    if (!table.Stream().HoldIntact()) {
+        table.Stream().Close();
+        NotifyUser(ExclusiveOpenMessage(table.TableName()));
+        return outcome;
+    }
 
     // The header and the descriptors in use go back in one write; the
     // terminator, the records and the file's length stay as they are.

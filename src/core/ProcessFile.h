@@ -42,6 +42,14 @@ struct TCorrectionChoices {
 // for whole fields, are refused rather than damaged.
 std::optional<std::string> RefusalOf(const TDBFHeader& header, std::span<const TDBFFieldDescriptor> chunks);
 
+// A character field, its type letter in either case.
+bool IsCharacterType(TByte type);
+
+// Clipper and some other xBase programs keep the high byte of a long character
+// field's width in its decimal count. A table laid out that way is recognised
+// by its record length: it adds up only when those high bytes are counted.
+bool HasLongCharacterFields(std::span<const TDBFFieldDescriptor> fields, std::uint16_t recordLength);
+
 // The pure step: corrects the header and the first fieldCount of the chunks
 // read as descriptors, by the fixed rules and the choices. chunks holds every
 // chunk read, so that the record's layout can be judged by all its fields.

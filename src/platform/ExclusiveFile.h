@@ -6,6 +6,7 @@
 // fewer bytes than asked for is a failure.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -32,6 +33,25 @@ TFileFault InjectedFault(TFileOp op, std::uint64_t position, std::size_t size);
 // half (a short write), or none when it is to fail.
 std::optional<std::size_t> InjectedWriteSize(std::uint64_t position, std::size_t size);
 
+#ifndef _WIN32
+// Network and user-space file systems (NFS, SMB/CIFS, FUSE and the like), by
+// their statfs type. There the kernel refuses a write lease unless the server
+// has handed the file to this machine, and a lease says nothing of programs
+// on other machines: the table is held by its locks, which reach the server,
+// and a look for other holders on this machine.
+bool IsNetworkFileSystem(std::uint64_t type);
+
+// How a table is held on Linux, as tests set it: the file system type to act
+// on instead of the one the table lives on (none: its own), and how long the
+// look through /proc for other holders may take before the table counts as in
+// use. Returns the settings in force before.
+struct THoldSettings {
+    std::optional<std::uint64_t> fileSystemType;
+    std::chrono::milliseconds scanLimit{5000};
+};
+THoldSettings SetHoldSettings(const THoldSettings& settings);
+#endif
+
 class TExclusiveFile {
 public:
     TExclusiveFile() = default;
@@ -47,14 +67,23 @@ public:
     static std::string BaseName(const std::string& name);
 
     // Opens an existing file for reading and writing with no sharing. False
-    // when the file is in use, is not a regular file, or cannot be opened.
+    // when the file is in use, is not a regular file, is read-only (no write
+    // permission for anyone), or cannot be opened.
     bool Open(const std::string& name);
 
     [[nodiscard]] bool IsOpen() const;
 
+    // True while the file is still held as Open took it: no other program has
+    // got in since, and the name given to Open still names this file. Asked
+    // just before a write that must not go to a table changed meanwhile.
+    [[nodiscard]] bool HoldIntact() const;
+
     // Exactly buffer.size() bytes at the absolute position, or false.
     bool ReadAt(std::uint64_t position, std::span<std::uint8_t> buffer);
     bool WriteAt(std::uint64_t position, std::span<const std::uint8_t> data);
+
+    // The file's length in bytes; nothing when it cannot be had.
+    [[nodiscard]] std::optional<std::uint64_t> Size() const;
 
     // Pushes what was written to the disk; false when that fails.
     bool Flush();
@@ -62,9 +91,11 @@ public:
     void Close();
 
 private:
+    std::string FName;
 #ifdef _WIN32
     void* FHandle = nullptr;
 #else
     int FDescriptor = -1;
+    bool FLeased = false;  // held by a write lease; else by the locks and a look through /proc
 #endif
 };

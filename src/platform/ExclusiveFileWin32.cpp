@@ -186,11 +186,19 @@ bool TExclusiveFile::Open(const std::string& name)
         return false;
     }
     FHandle = file;
+    FName = name;
     return true;
 }
 
 bool TExclusiveFile::IsOpen() const
 {
+    return FHandle != nullptr;
+}
+
+bool TExclusiveFile::HoldIntact() const
+{
+    // Share mode 0 keeps every other program out, and the name from being
+    // moved or replaced, for as long as the handle is open.
     return FHandle != nullptr;
 }
 
@@ -230,4 +238,12 @@ void TExclusiveFile::Close()
     // Closing the handle lets other programs in again.
     CloseHandle(FHandle);
     FHandle = nullptr;
+    FName.clear();
+}
+
+std::optional<std::uint64_t> TExclusiveFile::Size() const
+{
+    LARGE_INTEGER size;
+    if (FHandle == nullptr || GetFileSizeEx(FHandle, &size) == 0 || size.QuadPart < 0) return std::nullopt;
+    return static_cast<std::uint64_t>(size.QuadPart);
 }

@@ -5,9 +5,9 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <QTextEdit>
 
 TBoxAnswerer::TBoxAnswerer()
 {
@@ -24,7 +24,7 @@ void TBoxAnswerer::Poll()
     entry.title = box->windowTitle();
     if (auto* notify = qobject_cast<TNotifyBox*>(box)) {
         entry.kind = TBoxKind::Notify;
-        entry.text = notify->TextLabel()->text();
+        entry.text = notify->TextView()->toPlainText();
         seen.push_back(entry);
         QTest::keyClick(notify->OkButton(), Qt::Key_Return);
     } else if (auto* message = qobject_cast<QMessageBox*>(box)) {

@@ -135,6 +135,43 @@ TEST_F(CorrectionTest, ProcessButtonCorrectsTheTableWithTheChosenSettings)
     EXPECT_EQ(answerer.seen[1].text, kGotovo + QStringLiteral("87 - не изменилась"));
 }
 
+// Enter presses the focused process button, as Space does.
+TEST_F(CorrectionTest, EnterOnTheFocusedProcessButtonPressesIt)
+{
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+        form.BitBtn1->setFocus();
+        TBoxAnswerer answerer;
+        QTest::keyClick(form.BitBtn1, key);
+        ASSERT_EQ(answerer.seen.size(), 1U) << key;
+        EXPECT_EQ(answerer.seen[0].text, QStringLiteral("Не указан файл!"));
+    }
+}
+
+// The header keeps (year - 1900) modulo 256: the picker offers only the
+// years that read back as written, and both ends are written as chosen.
+TEST_F(CorrectionTest, DatePickerOffersOnlyYearsTheHeaderReadsBack)
+{
+    EXPECT_EQ(form.DateTimePicker1->minimumDate(), QDate(1900, 1, 1));
+    EXPECT_EQ(form.DateTimePicker1->maximumDate(), QDate(2155, 12, 31));
+    form.DateTimePicker1->setDate(QDate(1899, 12, 31));
+    EXPECT_EQ(form.DateTimePicker1->date(), QDate(1900, 1, 1));
+    form.DateTimePicker1->setDate(QDate(2156, 1, 1));
+    EXPECT_EQ(form.DateTimePicker1->date(), QDate(2155, 12, 31));
+
+    const std::string path = dir.File("dated.dbf");
+    QTest::keyClicks(form.LabeledEdit1, QString::fromStdString(path));
+    Click(form.CheckBox2);
+    for (const QDate date : {QDate(1900, 1, 1), QDate(2155, 12, 31)}) {
+        WriteAll(path, ThreeFieldTable().Build());
+        form.DateTimePicker1->setDate(date);
+        TBoxAnswerer answerer;
+        Click(form.BitBtn1);
+        ASSERT_EQ(answerer.seen.size(), 1U);
+        const TBytes after = ReadAll(path);
+        EXPECT_EQ(QDate(1900 + after[1], after[2], after[3]), date);
+    }
+}
+
 TEST_F(CorrectionTest, NameTypedInCyrillicReachesTheFile)
 {
     const std::string path = dir.File("таблица.dbf");

@@ -10,6 +10,9 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <QTextLayout>
 
 #include <gtest/gtest.h>
 
@@ -63,8 +66,9 @@ TEST(NotifyBoxTest, NoIconAndOneOkButtonWithoutIcon)
     ASSERT_EQ(buttons.size(), 1);
     EXPECT_EQ(buttons[0]->text(), QStringLiteral("OK"));
     EXPECT_TRUE(buttons[0]->icon().isNull());
-    for (const QLabel* label : box.findChildren<QLabel*>()) EXPECT_TRUE(label->pixmap().isNull());
-    EXPECT_EQ(box.TextLabel()->text(), QStringLiteral("Готово! Кодовая страница 38 - не изменилась"));
+    EXPECT_TRUE(box.findChildren<QLabel*>().isEmpty());
+    EXPECT_TRUE(box.TextView()->isReadOnly());
+    EXPECT_EQ(box.TextView()->toPlainText(), QStringLiteral("Готово! Кодовая страница 38 - не изменилась"));
 }
 
 TEST(NotifyBoxTest, EnterAndEscBothPressOk)
@@ -91,23 +95,71 @@ TEST(NotifyBoxTest, WideTextWrapsAtHalfTheScreenAndStaysSo)
     const QRect screen = box.screen()->geometry();
     const int half = screen.width() / 2;
 
-    // The label takes the half width and as many lines as the text needs.
-    EXPECT_LE(box.TextLabel()->width(), half);
-    EXPECT_GT(box.TextLabel()->width(), half * 3 / 4);
-    EXPECT_GT(box.TextLabel()->height(), 3 * box.TextLabel()->fontMetrics().height());
-    EXPECT_GE(box.TextLabel()->height(), box.TextLabel()->heightForWidth(box.TextLabel()->width()));
+    // The text takes the half width and as many lines as it needs.
+    QTextEdit* view = box.TextView();
+    EXPECT_LE(view->width(), half);
+    EXPECT_GT(view->width(), half * 3 / 4);
+    EXPECT_GT(view->height(), 3 * view->fontMetrics().height());
+    EXPECT_GE(view->height(), static_cast<int>(view->document()->size().height()));
     EXPECT_LE(box.width(), half + 40);
 
     // A layout request does not widen it again.
     QEvent layoutRequest(QEvent::LayoutRequest);
     QCoreApplication::sendEvent(&box, &layoutRequest);
     QCoreApplication::processEvents();
-    EXPECT_LE(box.TextLabel()->width(), half);
+    EXPECT_LE(view->width(), half);
 
-    // And it stands at the centre of the screen.
-    EXPECT_LE(std::abs(box.frameGeometry().center().x() - screen.center().x()), 1);
-    EXPECT_LE(std::abs(box.frameGeometry().center().y() - screen.center().y()), 1);
+    // And it stands at the centre of the screen's work area.
+    const QRect area = box.screen()->availableGeometry();
+    EXPECT_LE(std::abs(box.frameGeometry().center().x() - area.center().x()), 1);
+    EXPECT_LE(std::abs(box.frameGeometry().center().y() - area.center().y()), 1);
     box.OkButton()->click();
+}
+
+// A part of a path wider than the line is broken inside; every line fits the
+// box and together the lines hold the whole text.
+TEST(NotifyBoxTest, WordLongerThanTheLineIsBrokenNotCut)
+{
+    const QString longPart = QStringLiteral("очень_длинное_имя_каталога").repeated(12);
+    const QString texts[] = {
+        QStringLiteral("Файл /home/user/") + longPart + QStringLiteral("/table.dbf невозможно открыть"),
+        QStringLiteral("ЖЖЖЖЖЖЖЖЖЖ").repeated(40),
+    };
+    for (const QString& text : texts) {
+        TNotifyBox box(text);
+        box.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
+        const QTextEdit* view = box.TextView();
+        EXPECT_EQ(view->toPlainText(), text);
+        ASSERT_LE(view->width(), box.screen()->geometry().width() / 2);
+        ASSERT_GT(view->fontMetrics().horizontalAdvance(longPart), view->width()) << "the word must not fit";
+
+        int lines = 0;
+        int characters = 0;
+        for (QTextBlock block = view->document()->begin(); block.isValid(); block = block.next()) {
+            const QTextLayout* layout = block.layout();
+            for (int i = 0; i < layout->lineCount(); ++i) {
+                const QTextLine line = layout->lineAt(i);
+                EXPECT_LE(line.naturalTextWidth(), view->width() + 0.5) << "line " << i;
+                EXPECT_LE(line.rect().bottom(), view->height() + 0.5) << "line " << i;
+                characters += line.textLength();
+                ++lines;
+            }
+        }
+        EXPECT_EQ(characters, text.size());
+        EXPECT_GT(lines, 1);
+        box.OkButton()->click();
+    }
+}
+
+// Qt's own dialogs and buttons speak the window's language.
+TEST(TranslationTest, QtsOwnTextsAreRussian)
+{
+    const auto* application = dynamic_cast<TApplication*>(QCoreApplication::instance());
+    ASSERT_NE(application, nullptr);
+    EXPECT_TRUE(application->QtTranslated());
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Отмена"));
+    EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Look in:"), QStringLiteral("Перейти к:"));
 }
 
 TEST(NotifyBoxTest, ShortTextKeepsItsBoxNarrowAndOnOneLine)
@@ -116,16 +168,16 @@ TEST(NotifyBoxTest, ShortTextKeepsItsBoxNarrowAndOnOneLine)
     box.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
     EXPECT_LT(box.width(), box.screen()->geometry().width() / 2);
-    EXPECT_LT(box.TextLabel()->height(), 2 * box.TextLabel()->fontMetrics().height());
+    EXPECT_LT(box.TextView()->height(), 2 * box.TextView()->fontMetrics().height());
     box.OkButton()->click();
 }
 
 TEST(NotifyBoxTest, LineFeedInTheTextStartsANewLine)
 {
     TNotifyBox box(QStringLiteral("Файл a.dbf невозможно открыть в монопольном\nрежиме, т.к. он уже используется другой программой"));
-    const int line = box.TextLabel()->fontMetrics().height();
-    EXPECT_GE(box.TextLabel()->height(), 2 * line);
-    EXPECT_LT(box.TextLabel()->height(), 3 * line);
+    const int line = box.TextView()->fontMetrics().height();
+    EXPECT_GE(box.TextView()->height(), 2 * line);
+    EXPECT_LT(box.TextView()->height(), 3 * line);
 }
 
 TEST(NotifyBoxTest, NotifyUserShowsTheBoxAndWaitsForOk)

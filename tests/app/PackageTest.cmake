@@ -73,7 +73,7 @@ if(NOT changelog MATCHES "^dbfheaderfix \\(${version}\\) ")
 endif()
 
 execute_process(COMMAND dpkg-deb --field ${debs} Depends OUTPUT_VARIABLE depends)
-foreach(dep libqt6widgets6 libqt6gui6 fonts-liberation)
+foreach(dep libqt6widgets6 libqt6gui6 fonts-liberation qt6-translations-l10n)
   string(FIND "${depends}" "${dep}" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "the package does not depend on ${dep}: ${depends}")

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <unistd.h>
 
 using namespace hostile;
@@ -32,6 +33,16 @@ std::string Hex(const TBytes& bytes)
         out += digits[b & 15];
     }
     return out;
+}
+
+// Only a lease makes other programs' opens wait; some file systems grant
+// none, and then the tool can only refuse, not hold others off.
+bool GrantsLeases(const std::string& path)
+{
+    const int probe = open(path.c_str(), O_RDONLY);
+    const bool leases = fcntl(probe, F_SETLEASE, F_RDLCK) == 0 || errno != EINVAL;
+    close(probe);
+    return leases;
 }
 
 }  // namespace
@@ -141,14 +152,7 @@ TEST(Concurrency, AReaderGetsInOnlyAfterTheCorrectionAndSeesItsResult)
     TScratchDir dir;
     const std::string path = dir.File("waiting.dbf");
     WriteAll(path, SampleTable());
-    {
-        // Only a lease makes other programs' opens wait; some file systems
-        // grant none, and then the tool can only refuse, not hold others off.
-        const int probe = open(path.c_str(), O_RDONLY);
-        const bool leases = fcntl(probe, F_SETLEASE, F_RDLCK) == 0 || errno != EINVAL;
-        close(probe);
-        if (!leases) GTEST_SKIP() << "the file system of " << dir.Path() << " grants no leases";
-    }
+    if (!GrantsLeases(path)) GTEST_SKIP() << "the file system of " << dir.Path() << " grants no leases";
     const TBytes before = ReadAll(path);
     const TChoices choices{omSet, cpWin1251, true, true};
 
@@ -177,4 +181,53 @@ TEST(Concurrency, AReaderGetsInOnlyAfterTheCorrectionAndSeesItsResult)
     ASSERT_EQ(seen.messages.size(), 1U) << "the reader could not open the table";
     EXPECT_EQ(seen.messages[0], Hex(expected.after))
         << "the reader did not see the corrected header";
+}
+
+// A box stays open for as long as the user likes. A program that opens the
+// table meanwhile gets in when the tool lets go or the lease-break time has
+// passed; either way nothing is written, its changes stay, and the user is
+// told the table is in use.
+TEST(Concurrency, AProgramThatGetsInWhileABoxIsOpenKeepsItsChanges)
+{
+    TScratchDir dir;
+    const std::string path = dir.File("boxed.dbf");
+    WriteAll(path, SampleTable());
+    const char* const breakTime = "/proc/sys/fs/lease-break-time";
+    std::string previous;
+    std::ifstream(breakTime) >> previous;
+    if (!GrantsLeases(path) || previous.empty() || !(std::ofstream(breakTime) << 2)) {
+        GTEST_SKIP() << "no leases here, or their break time cannot be shortened";
+    }
+    // One record announced and none stored: the first-record box is shown
+    // while the table is held. The other program stores two.
+    TTableLayout layout;
+    layout.fields = {{"NAME", 'C', 8}};
+    layout.recordCount = 1;
+    layout.actualRecords = 0;
+    const TBytes original = layout.Build();
+    layout.recordCount = layout.actualRecords = 2;
+    const TBytes theirs = layout.Build();
+    for (const bool pastBreakTime : {true, false}) {
+        WriteAll(path, original);
+        TChild other([&](TChild& self) {
+            TRun done;
+            const int fd = self.WaitForGo() ? open(path.c_str(), O_WRONLY) : -1;  // a plain, blocking open
+            if (fd < 0 || pwrite(fd, theirs.data(), theirs.size(), 0) != std::ssize(theirs)) done.raised = "no write";
+            if (fd >= 0) close(fd);
+            return done;
+        });
+        bool keptOut = false;
+        const TRun run = RunCorrection(path, {}, {}, {}, [&](const std::string& text) {
+            if (text != kReadRecordMsg) return;
+            other.Go();
+            keptOut = !other.FinishedWithin(500);
+            if (pastBreakTime) other.FinishedWithin(15000);
+        });
+        EXPECT_TRUE(keptOut && !other.Result().raised) << "past the break time: " << pastBreakTime;
+        TExpected expected = Expect(original, path, {}, {}, TOpenOutcome::TakenMeanwhile);
+        expected.after = theirs;
+        const auto broken = Judge(theirs, ReadAll(path), run, expected);
+        EXPECT_TRUE(broken.empty()) << "past the break time: " << pastBreakTime << Lines(broken);
+    }
+    std::ofstream(breakTime) << previous;
 }

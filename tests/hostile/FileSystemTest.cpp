@@ -154,32 +154,42 @@ TEST(FileSystem, PermissionsAsAnUnprivilegedUser)
     });
 }
 
-// The file changes under the name between the existence test and the open.
-TEST(FileSystem, TheFileIsReplacedOrRemovedBeforeTheOpen)
+// The file changes under the name between the existence test and the open,
+// or while it is held (after its open, before the write). Neither the
+// original nor what took its place changes unless that was what was opened.
+TEST(FileSystem, TheFileIsReplacedOrRemovedBeforeTheOpenOrWhileHeld)
 {
     const TChoices choices{omSet, cpDos866, true, false};
+    const auto replace = [](const fs::path& folder, const std::string& name) {
+        fs::rename(folder / "replacement.dbf", name);
+    };
+    const auto remove = [](const fs::path&, const std::string& name) { fs::remove(name); };
     struct TCase {
         const char* label;
+        TFileOp at;
         std::function<void(const fs::path& folder, const std::string& name)> change;
-        bool opensReplacement;
+        TOpenOutcome outcome;
     };
     const TCase cases[] = {
-        {"removed", [](const fs::path&, const std::string& name) { fs::remove(name); }, false},
-        {"replaced by a folder", [](const fs::path&, const std::string& name) {
+        {"removed", TFileOp::Open, remove, TOpenOutcome::InUse},
+        {"replaced by a folder", TFileOp::Open, [](const fs::path&, const std::string& name) {
              fs::remove(name);
              fs::create_directory(name);
-         }, false},
-        {"replaced by a pipe", [](const fs::path&, const std::string& name) {
+         }, TOpenOutcome::InUse},
+        {"replaced by a pipe", TFileOp::Open, [](const fs::path&, const std::string& name) {
              fs::remove(name);
              mkfifo(name.c_str(), 0644);
-         }, false},
-        {"replaced by a link to /dev/null", [](const fs::path&, const std::string& name) {
+         }, TOpenOutcome::InUse},
+        {"replaced by a link to /dev/null", TFileOp::Open, [](const fs::path&, const std::string& name) {
              fs::remove(name);
              fs::create_symlink("/dev/null", name);
-         }, false},
-        {"replaced by another table", [](const fs::path& folder, const std::string& name) {
-             fs::rename(folder / "replacement.dbf", name);
-         }, true},
+         }, TOpenOutcome::InUse},
+        {"replaced by another table", TFileOp::Open, replace, TOpenOutcome::Opens},
+        {"removed while held", TFileOp::Read, remove, TOpenOutcome::TakenMeanwhile},
+        {"another table moved over it while held", TFileOp::Read, replace, TOpenOutcome::TakenMeanwhile},
+        {"moved to another name while held", TFileOp::Read, [](const fs::path& folder, const std::string& name) {
+             fs::rename(name, folder / "moved.dbf");
+         }, TOpenOutcome::TakenMeanwhile},
     };
     for (const auto& c : cases) {
         TScratchDir dir;
@@ -188,20 +198,43 @@ TEST(FileSystem, TheFileIsReplacedOrRemovedBeforeTheOpen)
         WriteAll(name, SampleTable());
         fs::create_hard_link(name, keep);  // the original lives on under another name
         WriteAll(dir.Path() / "replacement.dbf", SampleTable(0x57));
+        fs::create_hard_link(dir.Path() / "replacement.dbf", dir.Path() / "spare.dbf");
         const TBytes original = ReadAll(name);
         const TBytes replacement = ReadAll(dir.Path() / "replacement.dbf");
 
+        bool changed = false;
         const TRun run = RunCorrection(name, choices, {}, [&](TFileOp op, std::uint64_t, std::size_t) {
-            if (op == TFileOp::Open) c.change(dir.Path(), name);
+            if (op != c.at || changed) return;
+            changed = true;
+            c.change(dir.Path(), name);
         });
-        // The original lives on under its other name; whatever took its place
-        // is corrected only when it is a table.
-        const auto broken =
-            c.opensReplacement
-                ? Judge(replacement, ReadAll(name), run, Expect(replacement, name, choices))
-                : Judge(original, ReadAll(keep), run, Expect(original, name, choices, {}, TOpenOutcome::InUse));
+        const bool opensReplacement = c.outcome == TOpenOutcome::Opens;
+        const auto broken = opensReplacement
+                                ? Judge(replacement, ReadAll(name), run, Expect(replacement, name, choices))
+                                : Judge(original, ReadAll(keep), run, Expect(original, name, choices, {}, c.outcome));
         EXPECT_TRUE(broken.empty()) << c.label << Lines(broken);
         EXPECT_EQ(ReadAll(keep), original) << c.label << ": the original table changed";
+        if (!opensReplacement) {
+            EXPECT_EQ(ReadAll(dir.File("spare.dbf")), replacement) << c.label << ": the other table changed";
+        }
+    }
+}
+
+// A file no one may write is read-only on purpose: refused even to root.
+TEST(FileSystem, AFileNoOneMayWriteIsRefusedEvenToRoot)
+{
+    if (!RunningAsRoot()) GTEST_SKIP() << "root's view of permissions is what is tested";
+    TScratchDir dir;
+    const std::string path = dir.File("readonly.dbf");
+    const std::pair<mode_t, TOpenOutcome> modes[] = {{0444, TOpenOutcome::InUse}, {0, TOpenOutcome::InUse},
+                                                     {0464, TOpenOutcome::Opens}, {0442, TOpenOutcome::Opens}};
+    for (const auto& [mode, outcome] : modes) {
+        WriteAll(path, SampleTable());
+        ASSERT_EQ(chmod(path.c_str(), mode), 0);
+        const auto broken = Judge(SampleTable(), ReadAll(path), RunCorrection(path, {}),
+                                  Expect(SampleTable(), path, {}, {}, outcome));
+        EXPECT_TRUE(broken.empty()) << std::oct << mode << Lines(broken);
+        ASSERT_EQ(chmod(path.c_str(), 0644), 0);
     }
 }
 

@@ -222,6 +222,10 @@ TExpected Expect(const TBytes& file, const std::string& fileName, const TChoices
         if (pastTerminator || NameLength(file, at) == 0 || file[at + 16] == 0) --m;
     }
     e.inUse = m;
+    if (open == TOpenOutcome::TakenMeanwhile) {
+        said.push_back(InUseMessage(WithoutDirectory(fileName)));
+        return e;
+    }
     e.attemptsWrite = true;
     const TBytes corrected = Corrected(file, chunks, m, choices);
     const std::size_t written = 32 + 32 * m;
@@ -248,12 +252,18 @@ TExpected Expect(const TBytes& file, const std::string& fileName, const TChoices
 }
 
 TRun RunCorrection(const std::string& fileName, const TChoices& choices, const TFaultPlan& faults,
-                   const TOperationHook& onOperation)
+                   const TOperationHook& onOperation, const TMessageHook& onMessage)
 {
     TRun run;
     const int descriptorsBefore = OpenDescriptorCount();
     {
         TMessageRecorder recorder;
+        if (onMessage) {
+            SetNotifyUserHandler([&](const std::string& text) {
+                recorder.messages.push_back(text);
+                onMessage(text);
+            });
+        }
         int reads = 0;
         auto previous = SetFileFaultHook([&](TFileOp op, std::uint64_t position, std::size_t size) {
             if (onOperation) onOperation(op, position, size);

@@ -48,8 +48,10 @@ std::string Describe(const TFaultPlan& faults);
 
 // What the open of an existing, well-named file comes to. Only tests that
 // make the open fail on purpose (another holder, permissions, a vanished
-// file) ask for anything but Opens.
-enum class TOpenOutcome { Opens, NotFound, InUse };
+// file) ask for anything but Opens. TakenMeanwhile: the table opens and is
+// read, but another program takes it (or the name) before the write, so
+// nothing is written and the user is told the file is in use.
+enum class TOpenOutcome { Opens, NotFound, InUse, TakenMeanwhile };
 
 // What a correction must do with a file of these bytes.
 struct TExpected {
@@ -78,10 +80,14 @@ struct TRun {
 // where a test pauses the correction or changes the world under it.
 using TOperationHook = std::function<void(TFileOp op, std::uint64_t position, std::size_t size)>;
 
+// Called with each text told, before the user "acknowledges" it: while it
+// runs, the box is open and the table held.
+using TMessageHook = std::function<void(const std::string& text)>;
+
 // Runs ProcessFile once in this process with the faults injected, recording
 // what the user is told.
 TRun RunCorrection(const std::string& fileName, const TChoices& choices, const TFaultPlan& faults = {},
-                   const TOperationHook& onOperation = {});
+                   const TOperationHook& onOperation = {}, const TMessageHook& onMessage = {});
 
 // Judges a run: the bytes before and after, against the model's expectation.
 // Returns the broken invariants, each told in a line; empty when all hold.

@@ -1,0 +1,156 @@
+// What dbffix finds in a table beyond its header: whether the header's record
+// count matches the records the file holds, and which encoding the texts of
+// its character fields are in.
+//
+// Both are worked out from the header, the descriptors and a bounded sample of
+// the records; nothing here writes. Each finding is a plain struct, from which
+// both the JSON for scripts and the Russian line for people are made.
+#pragma once
+
+#include "CreateDBF3.h"
+
+#include <nlohmann/json_fwd.hpp>
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+// ---- The record count ----
+
+enum class TRecordCountVerdict {
+    Agrees,         // the header's count is the number of records in the file
+    CountLow,       // the header counts fewer records than the file holds
+    CountHigh,      // the header counts more records than the file holds
+    PartialRecord,  // the file ends inside a record: no count fits it
+    Unknowable,     // the header's lengths make no sense for this file
+};
+
+struct TRecordCountCheck {
+    TRecordCountVerdict Verdict = TRecordCountVerdict::Unknowable;
+    std::uint32_t HeaderCount = 0;
+    std::uint16_t HeaderLength = 0;
+    std::uint16_t RecordLength = 0;
+    std::uint64_t FileLength = 0;
+    bool EndOfFileMark = false;      // the file's last byte is 0x1A, not counted as records
+    std::uint64_t WholeRecords = 0;  // whole records between the header and the end
+    std::uint64_t PartialBytes = 0;  // bytes of a last record cut short
+    // The count the records fill the file with, only when they fill it
+    // exactly: what `--record-count=from-length` may write.
+    std::optional<std::uint32_t> CountFromLength;
+    std::string Reason;  // why the count is left as it is; empty when it agrees or can be set
+};
+
+// Compares the header's record count with the file's length: (file length
+// less the header, less one final 0x1A) divided by the record length.
+// lastByte is the file's last byte, when it has one.
+TRecordCountCheck CheckRecordCount(const TDBFHeader& header, std::uint64_t fileLength,
+                                   std::optional<TByte> lastByte);
+
+// ---- The encoding of the character fields' texts ----
+
+enum class TEncodingVerdict {
+    Named,         // found, and a code page byte the tool writes names it
+    Unnamed,       // found, but no byte the tool writes names it
+    Unsure,        // the detector would not say
+    NoHighBytes,   // the sample holds no byte above 127: plain ASCII says nothing
+    NoText,        // no records, or no character fields, to look at
+    ReadFailed,    // the sample could not be read
+    Unavailable,   // this build has no detector
+};
+
+// Whether the code page byte in the header names the encoding found.
+enum class THeaderByteAgreement { Unknown, Agrees, Disagrees, NotStated };
+
+struct TEncodingCheck {
+    TEncodingVerdict Verdict = TEncodingVerdict::NoText;
+    std::string Charset;                 // as the detector names it: "IBM866", "WINDOWS-1251", ...
+    std::optional<TByte> CodePage;       // 38 or 87: what `--codepage=auto` writes
+    TByte HeaderByte = 0;
+    THeaderByteAgreement Agreement = THeaderByteAgreement::Unknown;
+    std::uint64_t SampledRecords = 0;
+    std::uint64_t SampledBytes = 0;      // bytes of character fields looked at
+    std::uint64_t DetectorBytes = 0;     // of them, the texts given to the detector
+    std::string Reason;                  // why the byte is left as it is; empty when CodePage is set
+};
+
+// Where a character field's text stands in a record.
+struct TTextField {
+    std::size_t Offset = 0;
+    std::size_t Width = 0;
+};
+
+// The character fields of the record, placed by the widths of every field
+// before the header's terminator (the positions stored in the descriptors are
+// what a correction may rewrite, so they are not trusted), clipped to the
+// record length. Long character fields whose width's high byte is kept in the
+// decimal count are placed by their full width.
+std::vector<TTextField> TextFields(std::span<const TDBFFieldDescriptor> chunks, std::uint16_t recordLength);
+
+// A run of consecutive records, counted from 0.
+struct TRecordRun {
+    std::uint64_t First = 0;
+    std::uint64_t Count = 0;
+};
+
+// The most of the records the sample reads, whatever the table's size: far
+// more than the detector is given, so that texts holding letters above 127
+// are found in tables whose texts are mostly ASCII.
+inline constexpr std::uint64_t kSampleBudget = 256 << 10;
+
+// Which records the sample reads: the first ones and runs spread evenly
+// through the rest, all within kSampleBudget bytes; every record when they
+// all fit.
+std::vector<TRecordRun> SampleRuns(std::uint64_t records, std::uint16_t recordLength);
+
+// The most text the detector is given. It is slow (a millisecond for 4 KiB
+// of Cyrillic), and a thousand letters tell the Cyrillic encodings apart
+// plainly, so the texts holding letters above 127 are taken evenly from the
+// whole sample up to this many bytes.
+inline constexpr std::size_t kDetectorBudget = 2 << 10;
+
+// The texts of the character fields in the records, without their trailing
+// blanks, that hold a byte above 127 (ASCII says nothing of the encoding),
+// taken evenly from all of them up to kDetectorBudget bytes, each followed by
+// a blank. records holds whole records of recordLength bytes.
+class TTextSample {
+public:
+    TTextSample(std::vector<TTextField> fields, std::uint16_t recordLength);
+    void Add(std::span<const TByte> records);
+    [[nodiscard]] std::uint64_t BytesLookedAt() const { return FLookedAt; }
+    [[nodiscard]] std::vector<TByte> DetectorInput() const;
+
+private:
+    std::vector<TTextField> FFields;
+    std::uint16_t FRecordLength;
+    std::uint64_t FLookedAt = 0;
+    std::vector<TByte> FTexts;                // every text that holds a byte above 127, blank after each
+    std::vector<std::size_t> FTextEnds;       // where each of them ends in FTexts
+};
+
+// The code page byte the tool writes for an encoding as the detector names
+// it: 38 for IBM866, 87 for WINDOWS-1251; nothing for any other.
+std::optional<TByte> CodePageOf(const std::string& charset);
+
+// The detector's verdict on texts of the character fields (DetectorInput);
+// headerByte is the header's code page byte.
+TEncodingCheck DetectEncoding(std::span<const TByte> texts, TByte headerByte);
+
+// ---- Both, for an open table ----
+
+struct TTableFindings {
+    TRecordCountCheck RecordCount;
+    TEncodingCheck Encoding;
+};
+
+// Looks at a table opened with its header read in full (TDBF::HeaderRead):
+// its length, its last byte and a sample of its records, through the table's
+// own exclusive file.
+TTableFindings InspectTable(TDBF& table);
+
+// The findings for --json, and as one Russian line each for people.
+void ToJson(const TRecordCountCheck& check, nlohmann::json& out);
+void ToJson(const TEncodingCheck& check, nlohmann::json& out);
+std::string Describe(const TRecordCountCheck& check);
+std::string Describe(const TEncodingCheck& check);

@@ -1,0 +1,21 @@
+// Start-up: NotifyUser's box, the main window and its message loop. Nothing
+// is read from the command line, settings or files.
+#include "MessageBoxes.h"
+#include "Unit1.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show)
+{
+    InstallNotifyUserBox();
+    TForm1 Form1;
+    if (!Form1.Handle) return 1;
+    ShowWindow(Form1.Handle, show);
+    SetFocus(Form1.RadioGroup1Items[static_cast<std::size_t>(Form1.RadioGroup1ItemIndex())]);
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        // Tab, the arrow keys in a radio group, Enter and Esc, as in a dialog.
+        if (IsDialogMessageW(Form1.Handle, &message)) continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return static_cast<int>(message.wParam);
+}

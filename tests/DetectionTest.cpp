@@ -1,0 +1,372 @@
+// What dbffix finds beyond the header: the record count against the file's
+// length, and the encoding of the character fields' texts, on tables built
+// here with Russian names, addresses and cities in the encodings Russian
+// tables are kept in.
+#include "Detection.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <array>
+#include <iostream>
+
+namespace {
+
+enum class TText { Ascii, Utf8, Dos866, Win1251, Koi8r };
+
+// KOI8-R's bytes for а..я (upper case: 0x20 more), in the order of the Latin
+// letters they sound like.
+constexpr std::array<std::uint8_t, 32> kKoi8 = {0xC1, 0xC2, 0xD7, 0xC7, 0xC4, 0xC5, 0xD6, 0xDA, 0xC9, 0xCA, 0xCB,
+                                               0xCC, 0xCD, 0xCE, 0xCF, 0xD0, 0xD2, 0xD3, 0xD4, 0xD5, 0xC6, 0xC8,
+                                               0xC3, 0xDE, 0xDB, 0xDD, 0xDF, 0xD9, 0xD8, 0xDC, 0xC0, 0xD1};
+
+// The byte of one Cyrillic letter (А..я, Ё, ё) in the encoding.
+std::uint8_t CyrillicByte(char32_t letter, TText text)
+{
+    const bool io = letter == U'Ё' || letter == U'ё';
+    const bool upper = letter == U'Ё' || (letter >= U'А' && letter <= U'Я');
+    const unsigned i = io ? 0 : static_cast<unsigned>(letter - (upper ? U'А' : U'а'));  // а = 0 .. я = 31
+    if (text == TText::Dos866) {
+        if (io) return upper ? 0xF0 : 0xF1;
+        return static_cast<std::uint8_t>(upper ? 0x80 + i : i < 16 ? 0xA0 + i : 0xE0 + i - 16);
+    }
+    if (text == TText::Win1251) return io ? (upper ? 0xA8 : 0xB8) : static_cast<std::uint8_t>((upper ? 0xC0 : 0xE0) + i);
+    return io ? (upper ? 0xB3 : 0xA3) : static_cast<std::uint8_t>(kKoi8[i] + (upper ? 0x20 : 0));
+}
+
+// Russian text written in UTF-8 here, stored in the table's encoding.
+std::string Encode(std::string_view utf8, TText text)
+{
+    if (text == TText::Utf8 || text == TText::Ascii) return std::string(utf8);
+    std::string out;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        if (lead < 0x80) {
+            out.push_back(static_cast<char>(lead));
+            continue;
+        }
+        const char32_t letter = ((lead & 0x1F) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3F);
+        out.push_back(static_cast<char>(CyrillicByte(letter, text)));
+    }
+    return out;
+}
+
+struct TPerson {
+    const char* Name;
+    const char* Address;
+    const char* City;
+};
+
+constexpr std::array<TPerson, 12> kPeople{{
+    {"Иванов Иван Петрович", "ул. Ленина, д. 12, кв. 5", "Москва"},
+    {"Петрова Мария Сергеевна", "пр. Мира, д. 101, кв. 44", "Санкт-Петербург"},
+    {"Сидоров Алексей Николаевич", "ул. Садовая, д. 7", "Новосибирск"},
+    {"Кузнецова Ольга Викторовна", "ул. Пушкина, д. 3, кв. 18", "Екатеринбург"},
+    {"Смирнов Дмитрий Андреевич", "Тверской бульвар, д. 25", "Казань"},
+    {"Попова Елена Игоревна", "ул. Гагарина, д. 56, кв. 9", "Нижний Новгород"},
+    {"Васильев Сергей Юрьевич", "наб. реки Фонтанки, д. 14", "Самара"},
+    {"Соколова Анна Дмитриевна", "ул. Советская, д. 8, кв. 31", "Омск"},
+    {"Михайлов Павел Олегович", "пер. Кривоколенный, д. 2", "Ростов-на-Дону"},
+    {"Новикова Татьяна Ивановна", "ул. Зелёная, д. 19, кв. 77", "Уфа"},
+    {"Фёдоров Николай Васильевич", "ш. Энтузиастов, д. 40", "Красноярск"},
+    {"Морозова Юлия Александровна", "ул. Школьная, д. 5, кв. 2", "Воронеж"},
+}};
+
+constexpr std::array<TPerson, 3> kAsciiPeople{{
+    {"Ivanov Ivan", "Lenina st. 12-5", "Moscow"},
+    {"Petrova Maria", "Mira av. 101-44", "St. Petersburg"},
+    {"Sidorov Aleksei", "Sadovaya st. 7", "Novosibirsk"},
+}};
+
+// A table of people: three character fields around a date and an amount.
+TTableLayout PeopleTable(TText text, std::uint8_t codePage, std::uint32_t records)
+{
+    TTableLayout layout;
+    layout.fields = {{"NAME", 'C', 60}, {"BORN", 'D', 8}, {"ADDRESS", 'C', 60}, {"SUM", 'N', 10, 2}, {"CITY", 'C', 30}};
+    layout.recordCount = records;
+    layout.languageDriver = codePage;
+    for (const auto& person : text == TText::Ascii ? std::span<const TPerson>(kAsciiPeople) : std::span(kPeople)) {
+        layout.rows.push_back({Encode(person.Name, text), "19800229", Encode(person.Address, text), "   1234.50",
+                               Encode(person.City, text)});
+    }
+    return layout;
+}
+
+TTableFindings Inspect(const TScratchDir& dir, const TBytes& image)
+{
+    const std::string name = dir.File("people.dbf");
+    WriteAll(name, image);
+    TDBF table;
+    table.SetTableName(name);
+    table.Open();
+    EXPECT_TRUE(table.HeaderRead());
+    auto findings = InspectTable(table);
+    table.Stream().Close();
+    return findings;
+}
+
+struct TEncodingCase {
+    const char* Label;
+    TText Text;
+    std::uint8_t HeaderByte;
+    TEncodingVerdict Verdict;
+    const char* Charset;
+    std::optional<TByte> CodePage;
+    THeaderByteAgreement Agreement;
+    friend void PrintTo(const TEncodingCase& c, std::ostream* out) { *out << c.Label; }
+};
+
+// What the detector said of each table, as the report tells it.
+using V = TEncodingVerdict;
+using A = THeaderByteAgreement;
+const TEncodingCase kEncodingCases[] = {
+    {"dos866_marked_101", TText::Dos866, 0x65, V::Named, "IBM866", 38, A::Agrees},
+    {"dos866_marked_87", TText::Dos866, 0x57, V::Named, "IBM866", 38, A::Disagrees},
+    {"win1251_marked_87", TText::Win1251, 0x57, V::Named, "WINDOWS-1251", 87, A::Agrees},
+    {"win1251_marked_201", TText::Win1251, 0xC9, V::Named, "WINDOWS-1251", 87, A::Agrees},
+    {"win1251_marked_38", TText::Win1251, 0x26, V::Named, "WINDOWS-1251", 87, A::Disagrees},
+    {"koi8r_unmarked", TText::Koi8r, 0x00, V::Unnamed, "KOI8-R", std::nullopt, A::NotStated},
+    {"utf8_marked_38", TText::Utf8, 0x26, V::Unnamed, "UTF-8", std::nullopt, A::Disagrees},
+    {"ascii_marked_38", TText::Ascii, 0x26, V::NoHighBytes, "", std::nullopt, A::Unknown},
+};
+
+class EncodingDetection : public ::testing::TestWithParam<TEncodingCase> {};
+
+TEST_P(EncodingDetection, NamesTheRecordsEncodingAndItsCodePageByte)
+{
+    const auto& c = GetParam();
+    TScratchDir dir;
+    const auto findings = Inspect(dir, PeopleTable(c.Text, c.HeaderByte, 40).Build());
+    const auto& found = findings.Encoding;
+#if DBF_HAVE_UCHARDET
+    EXPECT_EQ(found.Verdict, c.Verdict);
+    EXPECT_EQ(found.Charset, c.Charset);
+    EXPECT_EQ(found.CodePage, c.CodePage);
+    EXPECT_EQ(found.Agreement, c.Agreement);
+#else
+    EXPECT_EQ(found.Verdict, c.Text == TText::Ascii ? TEncodingVerdict::NoHighBytes : TEncodingVerdict::Unavailable);
+#endif
+    EXPECT_EQ(found.HeaderByte, c.HeaderByte);
+    EXPECT_EQ(found.SampledRecords, 40U);
+    EXPECT_EQ(found.SampledBytes, 40U * (60 + 60 + 30));
+    EXPECT_LE(found.DetectorBytes, kDetectorBudget);
+    // Every table whose byte is left as it is says why; one that gets a byte
+    // needs no excuse.
+    EXPECT_EQ(found.Reason.empty(), found.CodePage.has_value()) << found.Reason;
+    const std::string line = Describe(found);
+    EXPECT_NE(line.find(found.CodePage ? c.Charset : "оставлен как есть"), std::string::npos) << line;
+    nlohmann::json json;
+    ToJson(found, json);
+    EXPECT_EQ(json["charset"], found.Charset);
+    EXPECT_EQ(json["codepage"].is_null(), !found.CodePage.has_value());
+    std::cout << c.Label << ": " << line << "\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(RussianTables, EncodingDetection, ::testing::ValuesIn(kEncodingCases),
+                         [](const auto& info) { return std::string(info.param.Label); });
+
+TEST(EncodingDetectionFields, PlacesCharacterFieldsByTheirWidths)
+{
+    TTableLayout layout;
+    // Positions stored in the descriptors are junk; a long Clipper-style
+    // character field keeps its width's high byte (1: 256 more) in the decimal count.
+    layout.fields = {{"ID", 'N', 5, 0, 99}, {"NOTE", 'C', 4, 1, 7}, {"", 'C', 3}, {"CITY", 'C', 6, 0, 1}};
+    layout.recordLength = 1 + 5 + 260 + 3 + 6;
+    const TBytes image = layout.Build();
+    const std::span descriptors(reinterpret_cast<const TDBFFieldDescriptor*>(image.data() + 32), 4);
+    const auto texts = TextFields(descriptors, layout.recordLength);
+    ASSERT_EQ(texts.size(), 2U);  // the nameless field is not looked at
+    EXPECT_EQ(texts[0].Offset, 6U);
+    EXPECT_EQ(texts[0].Width, 260U);
+    EXPECT_EQ(texts[1].Offset, 269U);
+    EXPECT_EQ(texts[1].Width, 6U);
+    // A record shorter than its fields: the texts end with it.
+    const auto clipped = TextFields(descriptors, 10);
+    ASSERT_EQ(clipped.size(), 1U);
+    EXPECT_EQ(clipped[0].Width, 4U);
+}
+
+// Where nothing can be detected, the verdict says why; the sample's read
+// failing is told rather than taken for a table of ASCII.
+TEST(EncodingDetectionFields, SaysWhyNothingWasDetected)
+{
+    struct TCase {
+        const char* Label;
+        TTableLayout Layout;
+        bool FailRecordReads;
+        TEncodingVerdict Verdict;
+        const char* Reason;
+    };
+    auto numbersOnly = PeopleTable(TText::Win1251, 0x57, 5);
+    for (auto& field : numbersOnly.fields) field.type = 'N';
+    // High bytes outside the character fields (a binary field of a later
+    // xBase program) are not texts.
+    TTableLayout binary;
+    binary.fields = {{"NAME", 'C', 12}, {"BLOB", 'B', 10}, {"CITY", 'c', 8}};
+    binary.recordCount = 30;
+    binary.rows = {{"Ivanov", Encode("ЖЖЖЖЯЯЯЯЁЁ", TText::Win1251), "Moscow"}};
+    const TCase cases[] = {
+        {"high bytes only in a binary field", binary, false, TEncodingVerdict::NoHighBytes,
+         "в текстах выборки нет байтов больше 127, по ASCII кодировку не узнать: байт оставлен как есть"},
+        {"no records", PeopleTable(TText::Win1251, 0x57, 0), false, TEncodingVerdict::NoText,
+         "в файле нет записей: байт оставлен как есть"},
+        {"no character fields", numbersOnly, false, TEncodingVerdict::NoText,
+         "в таблице нет символьных полей: байт оставлен как есть"},
+        {"records unreadable", PeopleTable(TText::Win1251, 0x57, 5), true, TEncodingVerdict::ReadFailed,
+         "записи не прочитаны: байт оставлен как есть"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Label);
+        const std::uint16_t headerLength = c.Layout.ComputedHeaderLength();
+        const TFileFaultHook previous = SetFileFaultHook([&](TFileOp op, std::uint64_t position, std::size_t size) {
+            const bool sample = op == TFileOp::Read && position >= headerLength && size > 1;
+            return c.FailRecordReads && sample ? TFileFault::Fail : TFileFault::None;
+        });
+        TScratchDir dir;
+        const TMessageRecorder recorder;  // the first record's read fails on opening too
+        const auto found = Inspect(dir, c.Layout.Build()).Encoding;
+        SetFileFaultHook(previous);
+        EXPECT_EQ(found.Verdict, c.Verdict);
+        EXPECT_EQ(found.Reason, c.Reason);
+        EXPECT_FALSE(found.CodePage);
+        EXPECT_EQ(Describe(found), std::string("Кодировка текстов: ") + c.Reason);
+    }
+}
+
+// A large table whose Russian texts are one record in fifty among ASCII ones:
+// the sample finds them through the table, and the detector gets no more than
+// its share.
+TEST(EncodingDetectionFields, FindsTheFewRussianTextsOfALargeTable)
+{
+    for (const TText text : {TText::Dos866, TText::Win1251, TText::Koi8r}) {
+        auto layout = PeopleTable(TText::Ascii, 0, 4 * kSampleBudget / 169);
+        const auto russian = PeopleTable(text, 0, 1).rows;
+        layout.rows.resize(50, layout.rows.front());
+        layout.rows.back() = russian[3];
+        TScratchDir dir;
+        const auto found = Inspect(dir, layout.Build()).Encoding;
+        EXPECT_EQ(found.Charset, text == TText::Dos866 ? "IBM866" : text == TText::Win1251 ? "WINDOWS-1251" : "KOI8-R");
+        EXPECT_LE(found.SampledRecords * 169, kSampleBudget);
+        EXPECT_GT(found.DetectorBytes, 1000U);
+        EXPECT_LE(found.DetectorBytes, kDetectorBudget);
+    }
+}
+
+TEST(SampleRuns, StayWithinTheBudgetWhateverTheTableSize)
+{
+    struct TCase {
+        std::uint64_t Records;
+        std::uint16_t RecordLength;
+    };
+    for (const auto& c : {TCase{0, 10}, TCase{1, 10}, TCase{1000, 100}, TCase{kSampleBudget / 100, 100},
+                          TCase{kSampleBudget / 100 + 1, 100},
+                          TCase{200'000'000, 21}, TCase{65'000, 65535}, TCase{UINT32_MAX, 1}}) {
+        SCOPED_TRACE(std::to_string(c.Records) + " records of " + std::to_string(c.RecordLength));
+        const auto runs = SampleRuns(c.Records, c.RecordLength);
+        std::uint64_t sampled = 0;
+        std::uint64_t end = 0;
+        for (const auto& run : runs) {
+            EXPECT_GE(run.First, end);  // in order, none read twice
+            EXPECT_GT(run.Count, 0U);
+            end = run.First + run.Count;
+            sampled += run.Count;
+        }
+        EXPECT_LE(end, c.Records);
+        EXPECT_LE(sampled * c.RecordLength, kSampleBudget);
+        if (c.Records * c.RecordLength <= kSampleBudget) {
+            EXPECT_EQ(sampled, c.Records);  // a small table is read whole
+        } else {
+            // The first records, the last ones, and some between.
+            EXPECT_EQ(runs.front().First, 0U);
+            EXPECT_EQ(end, c.Records);
+            EXPECT_GE(runs.size(), 3U);
+            EXPECT_GT(sampled * c.RecordLength, kSampleBudget / 2);
+        }
+    }
+}
+
+struct TCountCase {
+    const char* Label;
+    std::uint32_t HeaderCount;
+    std::size_t Records;
+    std::size_t PartialBytes;
+    bool EndOfFileMark;
+    TRecordCountVerdict Verdict;
+    std::optional<std::uint32_t> FromLength;
+    const char* Words;  // in the Russian line
+    friend void PrintTo(const TCountCase& c, std::ostream* out) { *out << c.Label; }
+};
+
+const TCountCase kCountCases[] = {
+    {"agrees", 5, 5, 0, true, TRecordCountVerdict::Agrees, 5, "совпадает"},
+    {"agrees_without_end_mark", 4, 4, 0, false, TRecordCountVerdict::Agrees, 4, "совпадает"},
+    {"empty", 0, 0, 0, true, TRecordCountVerdict::Agrees, 0, "совпадает"},
+    {"short_by_3", 7, 10, 0, true, TRecordCountVerdict::CountLow, 10, "на 3 меньше; по длине файла 10"},
+    {"long_by_2", 12, 10, 0, true, TRecordCountVerdict::CountHigh, 10, "на 2 больше; по длине файла 10"},
+    {"partial_last_record", 10, 9, 57, true, TRecordCountVerdict::PartialRecord, std::nullopt,
+     "неполная (57 байт из 169): число записей оставлено как есть"},
+    {"partial_without_end_mark", 9, 9, 1, false, TRecordCountVerdict::PartialRecord, std::nullopt, "неполная (1 байт"},
+};
+
+class RecordCount : public ::testing::TestWithParam<TCountCase> {};
+
+TEST_P(RecordCount, ComparesTheHeaderWithTheFilesLength)
+{
+    const auto& c = GetParam();
+    auto layout = PeopleTable(TText::Dos866, 0x26, c.HeaderCount);
+    layout.actualRecords = c.Records;
+    layout.partialRecordBytes = c.PartialBytes;
+    layout.endOfFileMark = c.EndOfFileMark;
+    const TBytes image = layout.Build();
+    TScratchDir dir;
+    const auto check = Inspect(dir, image).RecordCount;
+    EXPECT_EQ(check.Verdict, c.Verdict);
+    EXPECT_EQ(check.FileLength, image.size());
+    EXPECT_EQ(check.EndOfFileMark, c.EndOfFileMark);
+    EXPECT_EQ(check.WholeRecords, c.Records);
+    EXPECT_EQ(check.PartialBytes, c.PartialBytes);
+    EXPECT_EQ(check.CountFromLength, c.FromLength);
+    EXPECT_EQ(check.Reason.empty(), c.FromLength.has_value());
+    const std::string line = Describe(check);
+    EXPECT_NE(line.find(c.Words), std::string::npos) << line;
+    nlohmann::json json;
+    ToJson(check, json);
+    EXPECT_EQ(json["records_in_file"], c.Records);
+    EXPECT_EQ(json["count_from_length"].is_null(), !c.FromLength);
+    std::cout << c.Label << ": " << line << "\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(Tables, RecordCount, ::testing::ValuesIn(kCountCases),
+                         [](const auto& info) { return std::string(info.param.Label); });
+
+// Lengths no file can have: nothing is counted and no count is offered.
+TEST(RecordCountNonsense, OffersNoCountForImpossibleLengths)
+{
+    TDBFHeader header{};
+    PutLE32(header.RecordCount, 3);
+    const auto set = [&header](std::uint16_t headerLength, std::uint16_t recordLength) {
+        PutLE16(header.HeaderLength, headerLength);
+        PutLE16(header.RecordLength, recordLength);
+    };
+    set(97, 0);
+    EXPECT_EQ(CheckRecordCount(header, 1000, 0x1A).Reason, "длина записи в заголовке 0: число записей оставлено как есть");
+    set(2000, 10);
+    EXPECT_EQ(CheckRecordCount(header, 1000, 0x1A).Reason,
+              "заголовок (2000 байт) длиннее файла (1000 байт): число записей оставлено как есть");
+    set(16, 10);
+    EXPECT_EQ(CheckRecordCount(header, 1000, std::nullopt).Verdict, TRecordCountVerdict::Unknowable);
+    // More one-byte records than 32 bits can count: the mismatch is told, no count offered.
+    set(33, 1);
+    const auto huge = CheckRecordCount(header, 33 + (1ULL << 32), std::nullopt);
+    EXPECT_EQ(huge.Verdict, TRecordCountVerdict::CountLow);
+    EXPECT_FALSE(huge.CountFromLength);
+    EXPECT_NE(Describe(huge).find("оставлено как есть"), std::string::npos);
+    // A header that fills the file: no records, whatever the count says.
+    set(33, 10);
+    const auto bare = CheckRecordCount(header, 33, std::nullopt);
+    EXPECT_EQ(bare.Verdict, TRecordCountVerdict::CountHigh);
+    EXPECT_EQ(bare.CountFromLength, 0U);
+}
+
+}  // namespace
