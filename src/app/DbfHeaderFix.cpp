@@ -4,10 +4,12 @@
 #include "MessageBoxes.h"
 #include "Pictures.h"
 #include "Unit1.h"
+#include "Version.h"
 
 int main(int argc, char* argv[])
 {
     TApplication application(argc, argv);
+    TApplication::setApplicationVersion(QStringLiteral(DBFHEADERFIX_VERSION));
     TApplication::setWindowIcon(TableIcon());
     InstallNotifyUserBox();
     TForm1 Form1;
