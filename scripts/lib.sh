@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared by the start and test scripts: installing what is missing from
 # Debian's packages, and configuring and building a tree.
 

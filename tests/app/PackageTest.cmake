@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Builds the .deb and checks what it holds and what it asks for.
 file(REMOVE_RECURSE "${WORK_DIR}")
 file(MAKE_DIRECTORY "${WORK_DIR}")

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Builds the zip and the NSIS installer and checks what they hold: the
 # program and the licence in the zip, and in the installer's script the
 # licence page, a Start-menu entry for the program and an uninstaller.

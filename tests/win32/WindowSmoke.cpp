@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The smoke run of the real program in a real display (wine's X11 driver in
 // Xvfb): starts DbfHeaderFix.exe, finds its window by the caption, checks
 // its size, puts a Cyrillic name into the edit and reads it back, saves a
