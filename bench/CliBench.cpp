@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // dbffix over many small tables: one run for all of them against the
 // correction called in this process for each, and against one run of the
 // program per table; and check over the same tables.

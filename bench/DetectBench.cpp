@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What dbffix show adds to a table's header: the record count against the
 // file's length and the encoding of the records' texts from a bounded
 // sample. Times it on a 4 KiB and a 4 GiB table and prints the median per

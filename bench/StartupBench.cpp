@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Measures the window's start-up: the time from launching the program to its
 // main window being shown on the screen, and the peak memory at that moment.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Corrects tables of 4 KiB, 64 MiB and 4 GiB many times each through
 // ProcessFile and prints the median time per correction for each size, the
 // ratio largest/smallest, and the file operations one correction issues.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # dbf_host_headers(TARGET FOLDER PROBE): an interface target for a header-only
 # library of the build machine, for a cross build that finds none of its
 # packages. FOLDER (e.g. nlohmann) is taken from the build machine's

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-builds the core, its tests and the benchmark as 64-bit Windows
 # programs with mingw-w64, to be run under wine.
 #

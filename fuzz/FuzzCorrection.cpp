@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target: any bytes as a table file, corrected with choices and file
 // faults taken from the input's first four bytes, then judged by the same
 // invariants as the hostile-table tests. A broken invariant aborts the run.

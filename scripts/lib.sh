@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared by the start and test scripts: installing what is missing from
 # Debian's packages, and configuring and building a tree.
 
@@ -85,6 +86,39 @@ WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64 wine nsis fonts-wine xvfb py
 # What the hostile-table tests add: the independent reader the corrected
 # tables are compared in, and Python for it and for the seed generator.
 HOSTILE_PACKAGES=(python3 python3-dbfread)
+
+# What the package stage adds: the package's checker and the validators of
+# the menu entry and the AppStream metadata, and dpkg-shlibdeps for the
+# package's dependencies.
+PACKAGE_PACKAGES=(git lintian appstream desktop-file-utils dpkg-dev)
+
+# The project's source files under git, one "STYLE PATH" line each, STYLE
+# being the comment the licence line takes: "//" for C++, "#" for CMake,
+# shell and Python (scripts without an extension are known by their "#!"
+# line). The CI runner's own folder is not the project's code.
+licence_sources() {
+    local path first
+    git ls-files -z -- . ':!:.ci/' | while IFS= read -r -d '' path; do
+        case "$path" in
+            *.cpp | *.h | *.hpp | *.cc | *.h.in) echo "// $path" ;;
+            CMakeLists.txt | */CMakeLists.txt | *.cmake | *.sh | *.py) echo "# $path" ;;
+            *)
+                case "${path##*/}" in *.*) continue ;; esac
+                [ -f "$path" ] || continue
+                IFS= read -r first < "$path" || true
+                case "$first" in
+                    '#!'*sh* | '#!'*python*) echo "# $path" ;;
+                esac
+                ;;
+        esac
+    done
+}
+
+# has_licence_line FILE: the SPDX line stands within FILE's first two lines
+# (the second when the first is a "#!" line).
+has_licence_line() {
+    head -n 2 -- "$1" | grep -q 'SPDX-License-Identifier: MIT'
+}
 
 # ensure_source_package NAME DIR: unpacks Debian's source package NAME into
 # DIR once, for a library Debian builds for Linux only, to be cross-built from

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Corrects the sample tables with the native CorrectSamples and with the
 # Windows one, then compares the two folders file by file, byte by byte.
 #

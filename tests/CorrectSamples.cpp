@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes a fixed set of sample tables into a folder and corrects each of them
 // through ProcessFile with its own choices, leaving the corrected tables and
 // everything the user was told (messages.txt) behind. Built for every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What dbffix finds beyond the header: the record count against the file's
 // length, and the encoding of the character fields' texts, on tables built
 // here with Russian names, addresses and cities in the encodings Russian

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The exclusive table file: what counts as a table file, and that holding it
 // really keeps every other program out.
 #include "ExclusiveFile.h"

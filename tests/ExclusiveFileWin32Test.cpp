@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The exclusive-file layer on the Win32 calls themselves: share modes between
 // processes, names as Windows spells them, directories, and names that the
 // ANSI code page cannot spell.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The byte layout of the header and the descriptors, and the derived numbers.
 #include "CreateDBF3.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Another program for the Windows tests: holds a table the way other programs
 // do, or tries once to open it.
 //

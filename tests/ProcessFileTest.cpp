@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The header correction from end to end, on real table files.
 #include "ExclusiveFile.h"
 #include "ProcessFile.h"

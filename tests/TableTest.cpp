@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The table object: naming, opening, reading the header, the descriptors and
 // the first record, and the messages each failure gives.
 #include "CreateDBF3.h"

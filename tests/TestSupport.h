@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared helpers for the core tests: table images built byte by byte, a
 // scratch folder, and a recorder for what the user is told.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Windows helpers for the tests: other processes, started from HoldFile.exe
 // beside the test program, that hold a table or try once to open it.
 #pragma once

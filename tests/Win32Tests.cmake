@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Windows only: the other program that holds tables for the tests, the tests
 # on the Win32 calls themselves, and the comparison with tables corrected by
 # the native build.

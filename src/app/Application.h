@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The application object: its title and the last line of defence against a
 // failure that escapes a handler.
 #pragma once

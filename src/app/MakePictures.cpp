@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the program's pictures as PNG files: the icon for the desktop's menu
 // (at build time), and the main window as it first appears, for the README.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window forms of the two message boxes: the one NotifyUser shows and the
 // error box.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's two pictures, drawn here in the code as few-colour images.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window: the table's name, the five correction choices and the
 // process button.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "WindowManagerHints.h"
 
 #include <QGuiApplication>

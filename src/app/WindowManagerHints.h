@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the main window asks of an X11 window manager beyond what Qt tells it.
 #pragma once
 

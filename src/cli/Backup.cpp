@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Backup.h"
 
 #include "NotifyUser.h"

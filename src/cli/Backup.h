@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Header backups: the bytes a correction is about to overwrite, saved before
 // the table is touched, and put back by `dbffix restore` only while the table
 // is exactly as the correction left it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "DbfFix.h"
 
 #include "Backup.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // dbffix: the header correction for many tables at once, from the command
 // line. show, check, fix and restore, each a function of its own.
 #pragma once

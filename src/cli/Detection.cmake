@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # dbfdetect: what the command line finds beyond the header, the record count
 # against the file's length and the encoding of the records' texts (uchardet).
 # Kept out of the core, which needs nothing but the standard library.

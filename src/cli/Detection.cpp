@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Detection.h"
 
 #include "ProcessFile.h"

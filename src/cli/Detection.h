@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What dbffix finds in a table beyond its header: whether the header's record
 // count matches the records the file holds, and which encoding the texts of
 // its character fields are in.

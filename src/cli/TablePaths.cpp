@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "TablePaths.h"
 
 #include "System.h"

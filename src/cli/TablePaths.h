@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tables named on the command line: as given, or with --recursive the
 // tables found in the folders named.
 #pragma once

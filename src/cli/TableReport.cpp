@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "TableReport.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What dbffix learns about one table, gathered once: the people's output and
 // the --json output are both made from this record, so that the two never
 // tell different stories.

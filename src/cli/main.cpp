@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // dbffix: the command-line companion of the window, on the same core.
 #include "DbfFix.h"
 #include "System.h"

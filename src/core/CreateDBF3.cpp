@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "CreateDBF3.h"
 
 #include "NotifyUser.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A dBase III table file: the header and field descriptor images, and the
 // table object that opens a table exclusively and reads them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one way the table and the correction tell the user something.
 //
 // The presenter is installed by whoever shows texts (the window's message box,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ProcessFile.h"
 
 #include "NotifyUser.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The header correction: the tool's one job.
 //
 // The rules live in one pure step, CorrectImages, from the header and

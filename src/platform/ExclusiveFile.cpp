@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the exclusive file does alike on every platform.
 #include "ExclusiveFile.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The table file held exclusively: the one place that knows the platform.
 //
 // A table is opened for reading and writing with no sharing, so that the open

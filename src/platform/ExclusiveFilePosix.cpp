@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The exclusive table file on Linux.
 //
 // POSIX has no share modes, so "no other program has the file open, and none

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The exclusive table file on Windows.
 //
 // Windows has share modes: a file opened with share mode 0 cannot be opened

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the command-line program needs of the system besides the table file:
 // its arguments as the core takes names, names for the standard library's
 // file calls, the terminal, and files written durably.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line's system needs on Linux.
 #include "System.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line's system needs on Windows: the wide command line, UTF-8
 // on the console, files flushed with FlushFileBuffers.
 #include "System.h"

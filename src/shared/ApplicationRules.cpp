@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ApplicationRules.h"
 
 std::u16string ApplicationTitleFromPath(std::u16string_view executablePath,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Two rules both windows follow: the application's title, and the text of a
 // failure as the error box shows it.
 #pragma once

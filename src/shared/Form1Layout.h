@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What both windows of the program show, whatever toolkit draws them: the
 // texts, the controls' places and sizes in pixels, the tab order and the
 // choices' initial states. No toolkit here.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the program's icon file (the table at 32 x 32 and 16 x 16) for the
 // Windows executable's resources. Built for the machine that builds.
 //

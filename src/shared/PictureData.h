@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's two pictures as XPM rows, and what turns them into pixels and
 // into a Windows icon file. No toolkit here.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The application: its title, the window's font, UTF-8 and UTF-16, and the
 // last line of defence against a failure that escapes a handler.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Start-up: NotifyUser's box, the main window and its message loop. Nothing
 // is read from the command line, settings or files.
 #include "MessageBoxes.h"

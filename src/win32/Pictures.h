@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's pictures as icons, drawn from the same XPM rows as the Qt
 // window's.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window's tests run with the program's own application object and
 // NotifyUser's box installed, as the program starts.
 #include "Application.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Answers the modal boxes a handler opens, the way a user would, and keeps
 // what each showed.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window's handlers driven as a user drives them: the process button on
 // real table files, the file-open dialog, and a file dropped on the window.
 #include "Application.h"

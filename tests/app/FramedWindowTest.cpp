@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window and NotifyUser's box as a window manager frames them. These need
 // X11 with a window manager (scripts/stage-window-manager runs them under Xvfb
 // with openbox); on the offscreen platform there is no frame and they skip.

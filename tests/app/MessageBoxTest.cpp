@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window forms of the message boxes, the application's title and the
 // text of an unexpected failure.
 #include "Application.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Builds the .deb and checks what it holds and what it asks for.
 file(REMOVE_RECURSE "${WORK_DIR}")
 file(MAKE_DIRECTORY "${WORK_DIR}")
@@ -12,17 +13,66 @@ if(NOT count EQUAL 1)
   message(FATAL_ERROR "expected one .deb, found: ${debs}")
 endif()
 execute_process(COMMAND dpkg-deb --contents ${debs} OUTPUT_VARIABLE contents RESULT_VARIABLE result)
-set(paths "./usr/bin/DbfHeaderFix" "./usr/share/applications/dbfheaderfix.desktop"
-          "./usr/share/icons/hicolor/32x32/apps/dbfheaderfix.png")
+set(expected
+  "./usr/bin/DbfHeaderFix"
+  "./usr/share/applications/dbfheaderfix.desktop"
+  "./usr/share/icons/hicolor/32x32/apps/dbfheaderfix.png"
+  "./usr/share/doc/dbfheaderfix/copyright"
+  "./usr/share/doc/dbfheaderfix/changelog.gz"
+  "./usr/share/man/man1/DbfHeaderFix.1.gz"
+  "./usr/share/man/ru/man1/DbfHeaderFix.1.gz"
+  "./usr/share/metainfo/io.github.dbfheaderfix.dbfheaderfix.metainfo.xml")
 if(WITH_DBFFIX)
-  list(APPEND paths "./usr/bin/dbffix")
+  list(APPEND expected "./usr/bin/dbffix" "./usr/share/man/man1/dbffix.1.gz" "./usr/share/man/ru/man1/dbffix.1.gz")
 endif()
-foreach(path ${paths})
-  string(FIND "${contents}" "${path}" at)
+foreach(path IN LISTS expected)
+  string(FIND "${contents}" " ${path}\n" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "${path} missing from the package:\n${contents}")
   endif()
 endforeach()
+
+# Everything owned by root; programs and folders 0755, the rest 0644, whoever
+# built the package and whatever their umask.
+string(REPLACE "\n" ";" entries "${contents}")
+foreach(entry IN LISTS entries)
+  if(entry STREQUAL "")
+    continue()
+  endif()
+  if(NOT entry MATCHES "^([-dl][rwx-]+) ([^ ]+) +[0-9]+ [0-9-]+ [0-9:]+ (.*)$")
+    message(FATAL_ERROR "unexpected dpkg-deb line: ${entry}")
+  endif()
+  set(mode "${CMAKE_MATCH_1}")
+  set(owner "${CMAKE_MATCH_2}")
+  set(path "${CMAKE_MATCH_3}")
+  if(path MATCHES "/$" OR path MATCHES "^./usr/bin/")
+    set(want_mode "rwxr-xr-x")
+  else()
+    set(want_mode "-rw-r--r--")
+  endif()
+  if(NOT owner STREQUAL "root/root" OR NOT mode MATCHES "${want_mode}$")
+    message(FATAL_ERROR "${path}: ${mode} ${owner}, expected ${want_mode} root/root")
+  endif()
+endforeach()
+
+# The compressed files carry no name or time stamp (gzip -n), so that the
+# same sources give the same package; the changelog's latest entry is the
+# package's version.
+file(MAKE_DIRECTORY "${WORK_DIR}/root")
+execute_process(COMMAND dpkg-deb -x ${debs} "${WORK_DIR}/root" RESULT_VARIABLE result)
+file(GLOB_RECURSE gzipped "${WORK_DIR}/root/*.gz")
+foreach(gz IN LISTS gzipped)
+  file(READ "${gz}" head OFFSET 0 LIMIT 8 HEX)
+  if(NOT head STREQUAL "1f8b080000000000")
+    message(FATAL_ERROR "${gz} is not gzip -n output: ${head}")
+  endif()
+endforeach()
+execute_process(COMMAND dpkg-deb --field ${debs} Version OUTPUT_VARIABLE version OUTPUT_STRIP_TRAILING_WHITESPACE)
+execute_process(COMMAND gzip -dc "${WORK_DIR}/root/usr/share/doc/dbfheaderfix/changelog.gz" OUTPUT_VARIABLE changelog)
+if(NOT changelog MATCHES "^dbfheaderfix \\(${version}\\) ")
+  message(FATAL_ERROR "the changelog does not begin with version ${version}:\n${changelog}")
+endif()
+
 execute_process(COMMAND dpkg-deb --field ${debs} Depends OUTPUT_VARIABLE depends)
 foreach(dep libqt6widgets6 libqt6gui6 fonts-liberation qt6-translations-l10n)
   string(FIND "${depends}" "${dep}" at)

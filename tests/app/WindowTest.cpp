@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window as it first appears: places, sizes, texts, states, focus,
 // font and pictures.
 #include "Pictures.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // check must foretell exactly what fix does, on every table the invariant
 // checker knows and every choice the command line can express; and both must
 // do what the independent model of the correction says.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Running dbffix's commands in this process, and tables for them.
 #pragma once
 

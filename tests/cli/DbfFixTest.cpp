@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // dbffix's commands: exit statuses, tables left alone when nothing changes,
 // header backups and their refusals, Ctrl-C, folder walks and names as bytes.
 #include "Backup.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a piece of a test in another process: a second copy of the tool, or
 // the tool as an unprivileged user, and brings back what it was told.
 #pragma once

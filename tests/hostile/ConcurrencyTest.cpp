@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Other processes and the table: holders of every kind keep the correction
 // out, a second copy of the tool is kept out while one corrects, and a
 // program that opens the table meanwhile gets in only afterwards and sees the

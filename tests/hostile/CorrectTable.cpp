@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A command-line driver of one correction, for tests written outside C++
 // (the comparison with independent table readers):
 //

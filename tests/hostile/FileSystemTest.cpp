@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the file system can do to a table name: permissions seen by an
 // unprivileged user, a file replaced or removed between its existence test
 // and its open, links, pipes, folders, devices and names too long. Every case

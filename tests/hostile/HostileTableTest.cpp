@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Broken and awkward tables, every choice and every injected file fault, all
 // judged by the one invariant checker: exact messages, exact bytes, nothing
 // beyond the descriptors in use touched, nothing left open, idempotent.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "HostileTables.h"
 
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tables a damaged world hands the tool, built byte by byte: every test
 // that judges a correction (the hostile tests, the command line's) runs over
 // the same list.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The invariants every correction keeps, whatever the table and the choices,
 // and an independent model of what a correction must say and write.
 //

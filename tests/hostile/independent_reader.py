@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Corrected tables read the same in an independent reader.
 
 Damaged tables with records, each made with a clean twin holding the same

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Answers the modal boxes a handler opens, as a user would, and keeps what
 // each showed: a timer of the test's thread, run by the box's own message
 // loop, finds the box and reads its controls.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window's handlers driven through its real controls: the process button
 // clicked with BM_CLICK on real table files, the boxes answered as a user
 // answers them, the file dialog and a file dropped from Explorer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // NotifyUser's box, the application's title and a failure escaping a
 // handler.
 #include "BoxAnswerer.h"

@@ -1,6 +1,7 @@
+# SPDX-License-Identifier: MIT
 # Builds the zip and the NSIS installer and checks what they hold: the
-# program in the zip, and in the installer's script a Start-menu entry for it
-# and an uninstaller.
+# program and the licence in the zip, and in the installer's script the
+# licence page, a Start-menu entry for the program and an uninstaller.
 file(REMOVE_RECURSE "${WORK_DIR}")
 file(MAKE_DIRECTORY "${WORK_DIR}")
 execute_process(COMMAND cpack -B "${WORK_DIR}" --config "${BUILD_DIR}/CPackConfig.cmake"
@@ -19,6 +20,9 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E tar tf ${zips} OUTPUT_VARIABLE conte
 if(NOT contents MATCHES "/DbfHeaderFix\\.exe\n")
   message(FATAL_ERROR "DbfHeaderFix.exe missing from the zip:\n${contents}")
 endif()
+if(NOT contents MATCHES "/LICENSE\\.txt\n")
+  message(FATAL_ERROR "LICENSE.txt missing from the zip:\n${contents}")
+endif()
 file(READ ${installers} head LIMIT 2 HEX)
 file(STRINGS ${installers} nullsoft REGEX "Nullsoft" LIMIT_COUNT 1)
 if(NOT head STREQUAL "4d5a" OR NOT nullsoft)
@@ -26,6 +30,13 @@ if(NOT head STREQUAL "4d5a" OR NOT nullsoft)
 endif()
 file(GLOB_RECURSE scripts "${WORK_DIR}/_CPack_Packages/*/project.nsi")
 file(READ "${scripts}" script)
+if(NOT script MATCHES "MUI_PAGE_LICENSE \"([^\"]+)\"")
+  message(FATAL_ERROR "the installer shows no licence page")
+endif()
+file(READ "${CMAKE_MATCH_1}" licence)
+if(NOT licence MATCHES "^MIT License")
+  message(FATAL_ERROR "the installer's licence page shows ${CMAKE_MATCH_1}, not the MIT licence")
+endif()
 foreach(line
     "CreateShortCut \"$SMPROGRAMS\\$STARTMENU_FOLDER\\DbfHeaderFix.lnk\" \"$INSTDIR\\.\\DbfHeaderFix.exe\""
     "WriteUninstaller \"$INSTDIR\\Uninstall.exe\""

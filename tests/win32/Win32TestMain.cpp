@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window's tests run with NotifyUser's box installed, as the program
 // starts.
 #include "MessageBoxes.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The smoke run of the real program in a real display (wine's X11 driver in
 // Xvfb): starts DbfHeaderFix.exe, finds its window by the caption, checks
 // its size, puts a Cyrillic name into the edit and reads it back, saves a
@@ -89,9 +90,11 @@ int wmain(int argc, wchar_t* argv[])
     }
     const std::wstring caption = Utf16(kForm1Caption);
     HWND window = nullptr;
-    for (int i = 0; i < 3000 && !(window && IsWindowVisible(window)); ++i) {
+    // Wine's first window on a fresh display can take a while on a busy machine.
+    const ULONGLONG giveUp = GetTickCount64() + 60000;
+    while (!(window && IsWindowVisible(window)) && GetTickCount64() < giveUp) {
         window = FindWindowW(L"TForm1", caption.c_str());
-        if (!window) Sleep(5);
+        if (!(window && IsWindowVisible(window))) Sleep(5);
     }
     QueryPerformanceCounter(&shown);
     if (!window) return Fail("no window with the caption");

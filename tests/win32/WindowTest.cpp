@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window as it first appears, read back from its real controls:
 // places, sizes, texts, states, tab order, font, and the program's resources.
 #include "Unit1.h"
