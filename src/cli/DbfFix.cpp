@@ -5,6 +5,7 @@
 #include "System.h"
 #include "TablePaths.h"
 #include "TableReport.h"
+#include "Version.h"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -394,6 +395,7 @@ int DbfFixMain(std::vector<std::string> arguments, std::ostream& out, std::ostre
     formatter->column_width(34);
     app.option_defaults()->group("Параметры");
     app.set_help_flag("-h,--help", "показать эту справку и выйти");
+    app.set_version_flag("--version", std::string("dbffix ") + DBFHEADERFIX_VERSION, "показать версию и выйти");
     app.footer(kExitCodes);
     app.require_subcommand(1);
 
@@ -429,6 +431,8 @@ int DbfFixMain(std::vector<std::string> arguments, std::ostream& out, std::ostre
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e, out, err);
     } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e, out, err);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e, out, err);
     } catch (const CLI::ParseError& e) {
         err << "dbffix: " << UsageError(e) << "\nСправка: dbffix --help\n";

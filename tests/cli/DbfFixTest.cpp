@@ -92,6 +92,7 @@ TEST(DbfFix, ExitStatuses)
          [](const TTables& t) { return std::vector<std::string>{"fix", t.dir.File("none.dbf")}; }, esFailed},
         {"restore what is no backup", [](const TTables& t) { return std::vector<std::string>{"restore", t.text}; }, esFailed},
         {"help", [](const TTables&) { return std::vector<std::string>{"--help"}; }, esOk},
+        {"the version", [](const TTables&) { return std::vector<std::string>{"--version"}; }, esOk},
         {"a command's help", [](const TTables& t) { return std::vector<std::string>{"fix", "--help", t.wrong}; }, esOk},
         {"no command", [](const TTables&) { return std::vector<std::string>{}; }, esUsage},
         {"an unknown command", [](const TTables& t) { return std::vector<std::string>{"mend", t.wrong}; }, esUsage},
