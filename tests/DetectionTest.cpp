@@ -3,6 +3,7 @@
 // length, and the encoding of the character fields' texts, on tables built
 // here with Russian names, addresses and cities in the encodings Russian
 // tables are kept in.
+#include "CliTestSupport.h"
 #include "Detection.h"
 #include "TestSupport.h"
 
@@ -370,4 +371,59 @@ TEST(RecordCountNonsense, OffersNoCountForImpossibleLengths)
     EXPECT_EQ(bare.CountFromLength, 0U);
 }
 
+
+// dbffix's --codepage=auto and --record-count=from-length: what check
+// foresees, fix writes, and a table the records say nothing certain of keeps
+// its byte or count, with the reason told.
+struct TSettleCase {
+    const char* Label;
+    TTableLayout Layout;
+    TByte CodePageAfter;
+    std::uint32_t CountAfter;
+    const char* Told;  // in check's and fix's output alike
+};
+
+TTableLayout WithCounts(TTableLayout layout, std::uint32_t header, std::size_t stored, std::size_t partial = 0)
+{
+    layout.recordCount = header;
+    layout.actualRecords = stored;
+    layout.partialRecordBytes = partial;
+    return layout;
+}
+
 }  // namespace
+
+TEST(DbfFixSettles, CodePageAndRecordCountByTheRecords)
+{
+    const TSettleCase cases[] = {
+        {"DOS 866", PeopleTable(TText::Dos866, 0, 12), 38, 12, "кодовая страница 0 → 38"},
+        {"Windows-1251", PeopleTable(TText::Win1251, 101, 12), 87, 12, "кодовая страница 101 → 87"},
+        {"KOI8-R", PeopleTable(TText::Koi8r, 0, 12), 0, 12, "кодовая страница оставлена: "},
+        {"ASCII only", PeopleTable(TText::Ascii, 38, 12), 38, 12, "кодовая страница оставлена: "},
+        {"count short by 3", WithCounts(PeopleTable(TText::Dos866, 38, 0), 9, 12), 38, 12, "число записей 9 → 12"},
+        {"count long by 2", WithCounts(PeopleTable(TText::Dos866, 38, 0), 14, 12), 38, 12, "число записей 14 → 12"},
+        {"partial last record", WithCounts(PeopleTable(TText::Dos866, 38, 0), 12, 12, 57), 38, 12,
+         "число записей оставлено: "},
+    };
+    TScratchDir dir;
+    for (const auto& c : cases) {
+        const std::string name = dir.File("settle.dbf");
+        WriteAll(name, c.Layout.Build());
+        const std::vector<std::string> asks = {"--codepage=auto", "--record-count=from-length", name};
+        std::vector<std::string> check = {"check"};
+        check.insert(check.end(), asks.begin(), asks.end());
+        std::vector<std::string> fix = {"fix"};
+        fix.insert(fix.end(), asks.begin(), asks.end());
+
+        const TCliRun checked = RunDbfFix(check);
+        EXPECT_EQ(checked.status, 1) << c.Label << checked.out;  // the reserved bytes are junk
+        EXPECT_NE(checked.out.find(c.Told), std::string::npos) << c.Label << ":\n" << checked.out;
+        const TCliRun fixed = RunDbfFix(fix);
+        EXPECT_EQ(fixed.status, 0) << c.Label << fixed.out;
+        const TBytes after = ReadAll(name);
+        EXPECT_EQ(after[29], c.CodePageAfter) << c.Label;
+        EXPECT_EQ(after[4] | (after[5] << 8), static_cast<int>(c.CountAfter)) << c.Label;
+        // What was settled once is right the next time: check has nothing left.
+        EXPECT_EQ(RunDbfFix(check).status, 0) << c.Label;
+    }
+}

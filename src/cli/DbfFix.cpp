@@ -90,7 +90,13 @@ struct TChoiceOptions {
     std::string CodePage = "keep";
     bool KeepIndexFlag = false;
     std::string Date;
+    std::string RecordCount = "keep";
 };
+
+TDetectionAsks AsksOf(const TChoiceOptions& o)
+{
+    return {o.CodePage == "auto", o.RecordCount == "from-length"};
+}
 
 struct TCommand {
     std::vector<std::string> Paths;
@@ -150,9 +156,16 @@ void AddChoiceOptions(CLI::App& command, TChoiceOptions& o)
     command.add_option("--offsets", o.Offsets, "смещения полей: очистить, поставить по ширинам или оставить (keep)")
         ->type_name("clear|set|keep")
         ->check(OneOf({"clear", "set", "keep"}, "clear, set или keep"));
-    command.add_option("--codepage", o.CodePage, "кодовая страница: 0, 38 (DOS 866), 87 (Windows-1251) или оставить (keep)")
-        ->type_name("0|38|87|keep")
-        ->check(OneOf({"0", "38", "87", "keep"}, "0, 38, 87 или keep"));
+    command.add_option("--codepage", o.CodePage,
+                       "кодовая страница: 0, 38 (DOS 866), 87 (Windows-1251), по текстам записей (auto) "
+                       "или оставить (keep)")
+        ->type_name("0|38|87|auto|keep")
+        ->check(OneOf({"0", "38", "87", "auto", "keep"}, "0, 38, 87, auto или keep"));
+    command.add_option("--record-count", o.RecordCount,
+                       "число записей: по длине файла, когда записи заполняют его целиком (from-length), "
+                       "или оставить (keep)")
+        ->type_name("from-length|keep")
+        ->check(OneOf({"from-length", "keep"}, "from-length или keep"));
     command.add_flag("--keep-index-flag", o.KeepIndexFlag, "не убирать признак индекса");
     command.add_option("--date", o.Date, "вставить дату последнего изменения")
         ->type_name("today|YYYY-MM-DD")
@@ -221,7 +234,7 @@ int Check(const TCommand& command, std::ostream& out, std::ostream& err, bool pr
     std::size_t failed = 0;
     for (const auto& path : list.Tables) {
         if (gInterrupted) break;
-        const TTableReport report = ReadTable(path, choices);
+        const TTableReport report = ReadTable(path, choices, AsksOf(command.Choices));
         if (!report.Correctable()) {
             ++failed;
             status = esFailed;
@@ -248,13 +261,23 @@ int Check(const TCommand& command, std::ostream& out, std::ostream& err, bool pr
     return gInterrupted ? Interrupted(err) : status;
 }
 
-TTableReport FixTable(const std::string& path, const TCorrectionChoices& choices, const std::string& backupFolder)
+TTableReport FixTable(const std::string& path, const TCorrectionChoices& choices, const TDetectionAsks& asks,
+                      const std::string& backupFolder)
 {
     TTableReport report;
     report.Path = path;
     TMessageCollector collector(report.Messages);
     TCorrectionOptions options;
     options.SkipUnchanged = true;
+    TCorrectionChoices settled = choices;
+    if (asks.CodePage || asks.RecordCount) {
+        // Settled as check settles them, on the table as it is held.
+        options.AdjustChoices = [&](TDBF& table, TCorrectionChoices& adjusted) {
+            report.Findings = InspectTable(table);
+            report.Notes = SettleChoices(*report.Findings, asks, adjusted);
+            settled = adjusted;
+        };
+    }
     options.BeforeWrite = [&](std::span<const TByte> before, std::span<const TByte> after) {
         report.Before.assign(before.begin(), before.end());
         report.After.assign(after.begin(), after.end());
@@ -275,7 +298,7 @@ TTableReport FixTable(const std::string& path, const TCorrectionChoices& choices
         switch (outcome.Result) {
         case TCorrectionResult::Written:
             report.Fix = TFixState::Written;
-            report.CodePageSummary = CodePageSummary(outcome.OldCodePage, choices.CodePageChoice);
+            report.CodePageSummary = CodePageSummary(outcome.OldCodePage, settled.CodePageChoice);
             break;
         case TCorrectionResult::Unchanged: report.Fix = TFixState::Unchanged; break;
         case TCorrectionResult::NotCorrected: report.Fix = TFixState::NotCorrected; break;
@@ -308,7 +331,7 @@ int Fix(const TCommand& command, std::ostream& out, std::ostream& err, bool prog
     std::size_t refused = 0;
     for (const auto& path : list.Tables) {
         if (gInterrupted) break;
-        const TTableReport report = FixTable(path, choices, command.BackupFolder);
+        const TTableReport report = FixTable(path, choices, AsksOf(command.Choices), command.BackupFolder);
         if (report.Fix == TFixState::Written) {
             ++written;
         } else if (report.Fix == TFixState::Unchanged) {

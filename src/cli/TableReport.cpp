@@ -309,7 +309,10 @@ std::vector<std::string> DescribeChanges(std::span<const TByte> before, std::spa
         changes.push_back("дата последнего изменения " + Date({before[1], before[2], before[3]}) + " → " +
                           Date({after[1], after[2], after[3]}));
     }
-    if (differs(4, 8)) changes.push_back("байты 4–11: " + Escaped(before.subspan(4, 8)) + " → " + Escaped(after.subspan(4, 8)));
+    if (differs(4, 4)) {
+        changes.push_back("число записей " + std::to_string(LE32At(before, 4)) + " → " + std::to_string(LE32At(after, 4)));
+    }
+    if (differs(8, 4)) changes.push_back("байты 8–11: " + Escaped(before.subspan(8, 4)) + " → " + Escaped(after.subspan(8, 4)));
     DescribeReserved("байты 12–27 (резерв)", before.subspan(12, 16), after.subspan(12, 16), changes);
     if (differs(28, 1)) {
         changes.push_back("признак индекса " + std::to_string(before[28]) + " → " + std::to_string(after[28]));
@@ -347,7 +350,30 @@ std::vector<std::string> DescribeChanges(std::span<const TByte> before, std::spa
     return changes;
 }
 
-TTableReport ReadTable(const std::string& path, const std::optional<TCorrectionChoices>& choices)
+std::vector<std::string> SettleChoices(const TTableFindings& findings, const TDetectionAsks& asks,
+                                       TCorrectionChoices& choices)
+{
+    std::vector<std::string> notes;
+    if (asks.CodePage) {
+        const auto& encoding = findings.Encoding;
+        choices.CodePageChoice = encoding.CodePage == TByte{38}   ? cpDos866
+                                 : encoding.CodePage == TByte{87} ? cpWin1251
+                                                                  : cpLeave;
+        if (choices.CodePageChoice == cpLeave) notes.push_back("кодовая страница оставлена: " + encoding.Reason);
+    }
+    if (asks.RecordCount) {
+        const auto& count = findings.RecordCount;
+        if (count.CountFromLength) {
+            choices.RecordCount = *count.CountFromLength;
+        } else if (count.Verdict != TRecordCountVerdict::Agrees) {
+            notes.push_back("число записей оставлено: " + count.Reason);
+        }
+    }
+    return notes;
+}
+
+TTableReport ReadTable(const std::string& path, const std::optional<TCorrectionChoices>& choices,
+                       const TDetectionAsks& asks)
 {
     TTableReport report;
     report.Path = path;
@@ -366,11 +392,14 @@ TTableReport ReadTable(const std::string& path, const std::optional<TCorrectionC
     const auto image = table.HeaderImage();
     report.Before.assign(image.begin(), image.end());
     report.After = report.Before;
+    if (!report.Refusal) report.Findings = InspectTable(table);
     if (choices && !report.Refusal) {
+        TCorrectionChoices settled = *choices;
+        report.Notes = SettleChoices(*report.Findings, asks, settled);
         // The correction's own step, on copies: nothing of the table changes.
         TDBFHeader header = table.Header();
         std::vector<TDBFFieldDescriptor> chunks(table.ChunksRead().begin(), table.ChunksRead().end());
-        CorrectImages(header, chunks, table.FieldCount(), *choices);
+        CorrectImages(header, chunks, table.FieldCount(), settled);
         report.After.assign(ImageOf(header).begin(), ImageOf(header).end());
         for (std::size_t i = 0; i < table.FieldCount(); ++i) {
             const auto descriptor = ImageOf(chunks[i]);
@@ -416,6 +445,16 @@ void PrintShow(const TTableReport& r, std::ostream& out)
     out << "  Ширины полей с признаком удаления: " << h.RecordWidth
         << (h.WidthsAddUp ? " = длине записи" : " ≠ длине записи")
         << (h.AddUpAsClipper ? " (сходятся по правилу Clipper для длинных символьных полей)" : "") << "\n";
+    PrintFindings(r, out);
+}
+
+void PrintFindings(const TTableReport& r, std::ostream& out)
+{
+    if (r.Findings) {
+        out << "  Число записей: " << Describe(r.Findings->RecordCount) << "\n"
+            << "  Кодировка текстов: " << Describe(r.Findings->Encoding) << "\n";
+    }
+    for (const auto& note : r.Notes) out << "  " << note << "\n";
 }
 
 void PrintCheck(const TTableReport& r, std::ostream& out)
@@ -431,6 +470,7 @@ void PrintCheck(const TTableReport& r, std::ostream& out)
         out << "будет исправлена:\n";
         for (const auto& change : r.Changes) out << "  " << change << "\n";
     }
+    PrintFindings(r, out);
 }
 
 void PrintFix(const TTableReport& r, std::ostream& out)
@@ -447,6 +487,7 @@ void PrintFix(const TTableReport& r, std::ostream& out)
     case TFixState::NotRun: out << "отказ: " << MessagesLine(r.Messages); break;
     }
     out << "\n";
+    for (const auto& note : r.Notes) out << "  " << note << "\n";
 }
 
 nlohmann::json ToJson(const TTableReport& r)
@@ -487,5 +528,10 @@ nlohmann::json ToJson(const TTableReport& r)
         j["would_change"] = r.WouldChange();
         j["changes"] = r.Changes;
     }
+    if (r.Findings) {
+        ToJson(r.Findings->RecordCount, j["record_count_check"]);
+        ToJson(r.Findings->Encoding, j["encoding"]);
+    }
+    j["notes"] = r.Notes;
     return j;
 }

@@ -4,6 +4,7 @@
 // tell different stories.
 #pragma once
 
+#include "Detection.h"
 #include "NotifyUser.h"
 #include "ProcessFile.h"
 
@@ -64,6 +65,10 @@ struct TTableReport {
     TFixState Fix = TFixState::NotRun;
     std::string CodePageSummary;        // after a write
     std::string BackupFile;             // where the overwritten bytes were saved
+    // What the records tell of the record count and the texts' encoding; none
+    // for a table not read or refused.
+    std::optional<TTableFindings> Findings;
+    std::vector<std::string> Notes;     // why a choice settled by the records was left
 
     [[nodiscard]] bool WouldChange() const { return Before != After; }
     // Fit for a correction: read in full and not refused.
@@ -82,10 +87,26 @@ private:
     NotifyUserHandler FPrevious;
 };
 
+// The choices left to what the records show: --codepage=auto and
+// --record-count=from-length.
+struct TDetectionAsks {
+    bool CodePage = false;
+    bool RecordCount = false;
+};
+
+// Settles the asked choices by the findings: the code page byte that names
+// the encoding found, the record count the records fill the file with. Where
+// the findings name none, the choice leaves the header as it is, and the
+// returned lines say why. Never a guess.
+std::vector<std::string> SettleChoices(const TTableFindings& findings, const TDetectionAsks& asks,
+                                       TCorrectionChoices& choices);
+
 // Opens the table as the correction does (the same exclusive hold, the same
-// messages), describes its header and, with choices, works out what a
-// correction would change, by the correction's own rules. Writes nothing.
-TTableReport ReadTable(const std::string& path, const std::optional<TCorrectionChoices>& choices);
+// messages), describes its header and what its records show and, with
+// choices, works out what a correction would change, by the correction's own
+// rules. Writes nothing.
+TTableReport ReadTable(const std::string& path, const std::optional<TCorrectionChoices>& choices,
+                       const TDetectionAsks& asks = {});
 
 // The difference between two images of the header and the same descriptors,
 // one line per part that changes.
@@ -102,6 +123,8 @@ std::string CodePageName(TByte codePage);
 // The people's forms.
 void PrintShow(const TTableReport& report, std::ostream& out);
 void PrintCheck(const TTableReport& report, std::ostream& out);
+// The record count and encoding lines, and why a settled choice was left.
+void PrintFindings(const TTableReport& report, std::ostream& out);
 void PrintFix(const TTableReport& report, std::ostream& out);
 
 // The scripts' form: one object per table.

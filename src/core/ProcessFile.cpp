@@ -99,8 +99,9 @@ void CorrectFields(std::span<TDBFFieldDescriptor> chunks, std::size_t fieldCount
 }
 
 void CorrectHeader(TDBFHeader& header, int codePageChoice, bool removeIndexFlag, bool insertDate,
-                   std::chrono::year_month_day date)
+                   std::chrono::year_month_day date, std::optional<std::uint32_t> recordCount)
 {
+    if (recordCount) PutLE32(header.RecordCount, *recordCount);
     header.Reserved1.fill(0);
     header.IncompleteTransaction = 0;
     header.EncryptionFlag = 0;
@@ -145,7 +146,8 @@ std::optional<std::string> RefusalOf(const TDBFHeader& header, std::span<const T
 void CorrectImages(TDBFHeader& header, std::span<TDBFFieldDescriptor> chunks, std::size_t fieldCount,
                    const TCorrectionChoices& choices)
 {
-    CorrectHeader(header, choices.CodePageChoice, choices.RemoveIndexFlag, choices.InsertDate, choices.Date);
+    CorrectHeader(header, choices.CodePageChoice, choices.RemoveIndexFlag, choices.InsertDate, choices.Date,
+                  choices.RecordCount);
     CorrectFields(chunks, fieldCount, GetLE16(header.RecordLength), choices.OffsetMode);
 }
 
@@ -171,9 +173,11 @@ TCorrectionOutcome CorrectTable(const std::string& fileName, const TCorrectionCh
         return outcome;
     }
 
+    TCorrectionChoices settled = choices;
+    if (options.AdjustChoices) options.AdjustChoices(table, settled);
     outcome.OldCodePage = table.Header().LanguageDriver;
     const std::vector<TByte> before(table.HeaderImage().begin(), table.HeaderImage().end());
-    CorrectImages(table.Header(), table.Fields().first(table.ChunksRead().size()), table.FieldCount(), choices);
+    CorrectImages(table.Header(), table.Fields().first(table.ChunksRead().size()), table.FieldCount(), settled);
     const auto after = table.HeaderImage();
     if (options.SkipUnchanged && std::equal(before.begin(), before.end(), after.begin(), after.end())) {
         outcome.Result = TCorrectionResult::Unchanged;

@@ -35,6 +35,9 @@ struct TCorrectionChoices {
     bool RemoveIndexFlag = true;
     bool InsertDate = false;
     std::chrono::year_month_day Date{};
+    // A record count to write, worked out from the file's length by a caller
+    // that looked at the records; the window never sets one.
+    std::optional<std::uint32_t> RecordCount = std::nullopt;
 };
 
 // Why a table whose header was read must not be corrected, as the user is
@@ -77,8 +80,13 @@ struct TCorrectionOutcome {
 // them, while the table is still held; returning false calls the write off.
 using TBeforeWrite = std::function<bool(std::span<const TByte> before, std::span<const TByte> after)>;
 
+// Called once the table is held and its header read and not refused, before
+// anything is corrected: may settle the choices by what the table holds.
+using TAdjustChoices = std::function<void(TDBF& table, TCorrectionChoices& choices)>;
+
 struct TCorrectionOptions {
     bool SkipUnchanged = false;  // a header already right is not written
+    TAdjustChoices AdjustChoices;
     TBeforeWrite BeforeWrite;
 };
 
