@@ -426,4 +426,8 @@ TEST(DbfFixSettles, CodePageAndRecordCountByTheRecords)
         // What was settled once is right the next time: check has nothing left.
         EXPECT_EQ(RunDbfFix(check).status, 0) << c.Label;
     }
+    // Scripts get both findings.
+    const auto shown = nlohmann::json::parse(RunDbfFix({"show", "--json", dir.File("settle.dbf")}).out);
+    EXPECT_EQ(shown["tables"][0]["encoding"]["codepage"], 38);
+    EXPECT_TRUE(shown["tables"][0]["record_count_check"].is_object());
 }

@@ -451,8 +451,8 @@ void PrintShow(const TTableReport& r, std::ostream& out)
 void PrintFindings(const TTableReport& r, std::ostream& out)
 {
     if (r.Findings) {
-        out << "  Число записей: " << Describe(r.Findings->RecordCount) << "\n"
-            << "  Кодировка текстов: " << Describe(r.Findings->Encoding) << "\n";
+        out << "  " << Describe(r.Findings->RecordCount) << "\n"
+            << "  " << Describe(r.Findings->Encoding) << "\n";
     }
     for (const auto& note : r.Notes) out << "  " << note << "\n";
 }
