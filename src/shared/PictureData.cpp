@@ -79,10 +79,10 @@ const char* const kTableXpm[] = {
 
 namespace {
 
-std::uint32_t ParseColour(const char* spec)
+std::uint32_t ParseColour(const char* colourLine)
 {
     // "c #RRGGBB" or "c None"
-    const char* value = std::strstr(spec, "c ");
+    const char* value = std::strstr(colourLine, "c ");
     if (!value) throw std::invalid_argument("XPM colour without a c key");
     value += 2;
     if (std::strcmp(value, "None") == 0) return 0;
