@@ -2,6 +2,7 @@
 #include "Unit1.h"
 
 #include "Application.h"
+#include "CommandLine.h"
 #include "CreateDBF3.h"
 #include "Form1Layout.h"
 #include "MessageBoxes.h"
@@ -21,7 +22,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
@@ -144,7 +144,7 @@ TForm1::TForm1(QWidget* parent)
     CheckBox2->setChecked(kCheckBox2Checked);
 
     DateTimePicker1 = Placed(new TDateTimePicker(this), ciDateTimePicker1);
-    DateTimePicker1->setDisplayFormat(QLocale::system().dateFormat(QLocale::ShortFormat));
+    DateTimePicker1->setDisplayFormat(QString::fromUtf8(kDateTimePicker1Format));
     DateTimePicker1->setCalendarPopup(true);
     // The header keeps the year as (year - 1900) modulo 256: only these years
     // read back as the year written.
@@ -235,9 +235,24 @@ void TForm1::SpeedButton1Click()
     LabeledEdit1->setText(QDir::toNativeSeparators(FOpenDialog1FileName));
 }
 
+void TForm1::OpenFromCommandLine(const std::vector<std::string>& arguments)
+{
+    const TCommandLineTable table = TableFromCommandLine(arguments, TNameSystem::Posix);
+    if (!table.error.empty()) {
+        ShowErrorBox(this, QString::fromUtf8(table.error), windowTitle());
+        return;
+    }
+    if (table.name.empty()) return;
+    FCommandLineName = table.name;
+    FCommandLineText = QFile::decodeName(QByteArray::fromStdString(table.name));
+    LabeledEdit1->setText(FCommandLineText);
+}
+
 void TForm1::Button1Click()
 {
-    DbfFileName = QFile::encodeName(LabeledEdit1->text()).toStdString();
+    const QString name = LabeledEdit1->text();
+    DbfFileName = !FCommandLineName.empty() && name == FCommandLineText ? FCommandLineName
+                                                                          : QFile::encodeName(name).toStdString();
     if (DbfFileName.empty()) {
         ShowErrorBox(this, QString::fromUtf8(kNoFileText), windowTitle());
         return;

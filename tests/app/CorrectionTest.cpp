@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -24,6 +25,10 @@
 #include <QUrl>
 
 #include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -294,3 +299,119 @@ TEST_F(CorrectionTest, DroppedFileNameGoesIntoTheEdit)
 }
 
 }  // namespace
+
+namespace {
+
+// A local file's URL as a desktop that passes URLs writes it: every byte
+// but letters, digits and a few marks percent-encoded.
+std::string FileUrl(const std::string& path)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string url = "file://";
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
+            std::string_view("/._-").find(c) != std::string_view::npos) {
+            url += c;
+        } else {
+            url += '%';
+            url += kHex[byte >> 4];
+            url += kHex[byte & 0x0F];
+        }
+    }
+    return url;
+}
+
+}  // namespace
+
+// The program started with a table's name: the name stands in the edit,
+// nothing is written and no choice changes until the button is pressed, and
+// then that very file is corrected, even when its name is not UTF-8 and the
+// edit can show it only with replacement marks.
+TEST_F(CorrectionTest, TableNamedOnTheCommandLineIsCorrectedWhenTheButtonIsPressed)
+{
+    const struct {
+        const char* what;
+        std::string file;
+        bool asUrl;
+    } cases[] = {
+        {"spaces", "old clients.dbf", false},
+        {"Cyrillic", "Клиенты.dbf", false},
+        {"bytes that are not UTF-8 (Windows-1251)", "\xCA\xEB\xE8\xE5\xED\xF2\xFB.dbf", false},
+        {"a file URL with %20 and Cyrillic", "мои таблицы.dbf", true},
+        {"a file URL of bytes that are not UTF-8", "\xEC\xEE\xE8.dbf", true},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir.File(c.file);
+        const TBytes before = ThreeFieldTable().Build();
+        WriteAll(path, before);
+
+        TForm1 window;
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window)) << c.what;
+        TBoxAnswerer answerer;
+        window.OpenFromCommandLine({c.asUrl ? FileUrl(path) : path});
+        EXPECT_TRUE(answerer.seen.empty()) << c.what;
+        EXPECT_EQ(window.LabeledEdit1->text(), QFile::decodeName(QByteArray::fromStdString(path))) << c.what;
+        EXPECT_EQ(ReadAll(path), before) << c.what;
+        EXPECT_EQ(window.RadioGroup1ItemIndex(), 2) << c.what;
+        EXPECT_EQ(window.RadioGroup2ItemIndex(), 3) << c.what;
+        EXPECT_TRUE(window.CheckBox1->isChecked()) << c.what;
+        EXPECT_FALSE(window.CheckBox2->isChecked()) << c.what;
+
+        QTest::mouseClick(window.BitBtn1, Qt::LeftButton);
+        ASSERT_EQ(answerer.seen.size(), 1U) << c.what;
+        EXPECT_EQ(answerer.seen[0].text, kGotovo + QStringLiteral("101")) << c.what;
+        EXPECT_EQ(DbfFileName, path) << c.what;
+        const TBytes after = ReadAll(path);
+        ASSERT_EQ(after.size(), before.size()) << c.what;
+        EXPECT_EQ(after[28], 0) << c.what;              // index flag cleared by default
+        EXPECT_EQ(after[32 + 32 + 11], 'C') << c.what;  // the lower-case type
+    }
+}
+
+// Once the user names another table, the bytes of the command line's name
+// are no longer used.
+TEST_F(CorrectionTest, NameTypedOverTheCommandLinesIsTheOneCorrected)
+{
+    const std::string given = dir.File("\xCA\xEB.dbf");
+    const std::string typed = dir.File("typed.dbf");
+    const TBytes table = ThreeFieldTable().Build();
+    WriteAll(given, table);
+    WriteAll(typed, table);
+    form.OpenFromCommandLine({given});
+    form.LabeledEdit1->setText(QString::fromStdString(typed));
+    TBoxAnswerer answerer;
+    Click(form.BitBtn1);
+    EXPECT_EQ(DbfFileName, typed);
+    EXPECT_EQ(ReadAll(given), table);
+    EXPECT_NE(ReadAll(typed), table);
+}
+
+// A command line the window cannot follow is told in the error box, over an
+// empty edit; nothing is opened.
+TEST_F(CorrectionTest, CommandLineMistakeIsToldAndNothingIsOpened)
+{
+    const std::string table = dir.File("a.dbf");
+    WriteAll(table, ThreeFieldTable().Build());
+    const struct {
+        std::vector<std::string> arguments;
+        const char* shown;
+    } cases[] = {
+        {{table, dir.File("b.dbf")}, "названо таблиц: 2"},
+        {{"--foo", table}, "Неизвестный ключ «--foo»"},
+        {{"file://elsewhere" + table}, "файл на другом компьютере"},
+    };
+    for (const auto& c : cases) {
+        TForm1 window;
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window)) << c.shown;
+        TBoxAnswerer answerer;
+        window.OpenFromCommandLine(c.arguments);
+        ASSERT_EQ(answerer.seen.size(), 1U) << c.shown;
+        EXPECT_EQ(answerer.seen[0].kind, TBoxKind::Error);
+        EXPECT_TRUE(answerer.seen[0].text.contains(QString::fromUtf8(c.shown))) << answerer.seen[0].text.toStdString();
+        EXPECT_EQ(answerer.seen[0].title, window.windowTitle());
+        EXPECT_TRUE(window.LabeledEdit1->text().isEmpty()) << c.shown;
+    }
+}
