@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "CommandLine.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <optional>
 #include <string_view>
@@ -89,7 +90,7 @@ std::optional<std::string> PercentDecoded(std::string_view text)
 // A file URL's path, as this system names the file, or the mistake.
 TCommandLineTable PathOfFileUrl(std::string_view url, TNameSystem system)
 {
-    const TCommandLineTable wrong{{}, Quoted(url) + ": адрес файла записан неверно."};
+    auto wrong = [url] { return TCommandLineTable{{}, Quoted(url) + ": адрес файла записан неверно."}; };
     std::string_view rest = url.substr(5);
     // A query or fragment is no part of a file's name.
     rest = rest.substr(0, rest.find_first_of("?#"));
@@ -101,11 +102,11 @@ TCommandLineTable PathOfFileUrl(std::string_view url, TNameSystem system)
         rest = slash == std::string_view::npos ? std::string_view{} : rest.substr(slash);
         if (EqualsIgnoringCase(host, "localhost")) host = {};
     }
-    if (rest.empty() || rest.front() != '/') return wrong;
+    if (rest.empty() || rest.front() != '/') return wrong();
 
     std::optional<std::string> path = PercentDecoded(rest);
     const std::optional<std::string> server = PercentDecoded(host);
-    if (!path || !server || path->find_first_not_of('/') == std::string::npos) return wrong;
+    if (!path || !server || path->find_first_not_of('/') == std::string::npos) return wrong();
 
     if (system == TNameSystem::Posix) {
         if (!server->empty()) {
@@ -127,9 +128,7 @@ TCommandLineTable PathOfFileUrl(std::string_view url, TNameSystem system)
         // ////server/share/... as some programs write a share.
         name = *path;
     }
-    for (char& c : name) {
-        if (c == '/') c = '\\';
-    }
+    std::replace(name.begin(), name.end(), '/', '\\');
     return {name, {}};
 }
 
