@@ -101,6 +101,13 @@ if(EXISTS ${mime_database})
   endif()
 endif()
 
+# Software centres learn the same from the metadata.
+file(READ "${WORK_DIR}/root/usr/share/metainfo/io.github.dbfheaderfix.dbfheaderfix.metainfo.xml" metainfo)
+string(FIND "${metainfo}" "<mediatype>application/x-dbf</mediatype>" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "the metadata does not name application/x-dbf:\n${metainfo}")
+endif()
+
 execute_process(COMMAND dpkg-deb --field ${debs} Depends OUTPUT_VARIABLE depends)
 foreach(dep libqt6widgets6 libqt6gui6 fonts-liberation qt6-translations-l10n)
   string(FIND "${depends}" "${dep}" at)
