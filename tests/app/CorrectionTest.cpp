@@ -27,7 +27,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace {
@@ -296,30 +295,6 @@ TEST_F(CorrectionTest, DroppedFileNameGoesIntoTheEdit)
     QApplication::sendEvent(&form, &remoteEnter);
     EXPECT_FALSE(remoteEnter.isAccepted());
     EXPECT_EQ(form.LabeledEdit1->text(), QDir::toNativeSeparators(file));
-}
-
-}  // namespace
-
-namespace {
-
-// A local file's URL as a desktop that passes URLs writes it: every byte
-// but letters, digits and a few marks percent-encoded.
-std::string FileUrl(const std::string& path)
-{
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string url = "file://";
-    for (const char c : path) {
-        const auto byte = static_cast<unsigned char>(c);
-        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
-            std::string_view("/._-").find(c) != std::string_view::npos) {
-            url += c;
-        } else {
-            url += '%';
-            url += kHex[byte >> 4];
-            url += kHex[byte & 0x0F];
-        }
-    }
-    return url;
 }
 
 }  // namespace

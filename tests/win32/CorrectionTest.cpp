@@ -190,32 +190,6 @@ TEST_F(CorrectionTest, FileDroppedFromExplorerGoesIntoTheEdit)
 
 }  // namespace
 
-namespace {
-
-// A local file's URL as Explorer and desktops write it: file:///C:/..., every
-// byte of the UTF-8 name but letters, digits and a few marks percent-encoded.
-std::string FileUrl(const std::filesystem::path& file)
-{
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string url = "file:///";
-    for (const char c : Utf8(file.wstring())) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\\') {
-            url += '/';
-        } else if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
-                   std::string_view(":._-").find(c) != std::string_view::npos) {
-            url += c;
-        } else {
-            url += '%';
-            url += kHex[byte >> 4];
-            url += kHex[byte & 0x0F];
-        }
-    }
-    return url;
-}
-
-}  // namespace
-
 // The program started with a table's name (Explorer's verb, a table dropped
 // on the icon): the name stands in the edit, nothing is written and no
 // choice changes until the button is pressed, then that file is corrected.
@@ -239,7 +213,7 @@ TEST_F(CorrectionTest, TableNamedOnTheCommandLineIsCorrectedWhenTheButtonIsPress
         TForm1 window;
         ShowWindow(window.Handle, SW_SHOW);
         TBoxAnswerer answerer;
-        window.OpenFromCommandLine({c.asUrl ? Utf16(FileUrl(file)) : file.wstring()});
+        window.OpenFromCommandLine({c.asUrl ? Utf16(FileUrl(Utf8(file.wstring()))) : file.wstring()});
         EXPECT_TRUE(answerer.seen.empty()) << c.what;
         EXPECT_EQ(WindowText(window.LabeledEdit1), file.wstring()) << c.what;
         EXPECT_EQ(ReadAll(file), before) << c.what;
