@@ -275,7 +275,9 @@ TEST(ProgramCommandLineTest, ProgramStartsWithTheNamedTableInItsEdit)
     ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                                &process))
         << GetLastError();
-    // Its window, once it has one.
+    // Its window, once the program waits for input: the name is put in
+    // before its message loop starts.
+    WaitForInputIdle(process.hProcess, 10000);
     struct TSearch {
         DWORD processId;
         HWND found;
@@ -300,6 +302,8 @@ TEST(ProgramCommandLineTest, ProgramStartsWithTheNamedTableInItsEdit)
         // The edit's identifier, as the window in this process has it.
         const TForm1 same;
         HWND edit = GetDlgItem(search.found, GetDlgCtrlID(same.LabeledEdit1));
+        // Under load the idle signal may come before the name is in.
+        for (int tries = 0; tries < 100 && WindowText(edit).empty(); ++tries) Sleep(50);
         EXPECT_EQ(WindowText(edit), quoted.wstring());
         PostMessageW(search.found, WM_CLOSE, 0, 0);
     }
