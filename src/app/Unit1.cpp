@@ -94,13 +94,15 @@ std::chrono::year_month_day ToYearMonthDay(const QDate& date)
                                        std::chrono::day{static_cast<unsigned>(date.day())}};
 }
 
-// The full name of a local file dropped from a file manager, or nothing.
-QString DroppedFileName(const QMimeData* data)
+// The name of a local file dropped from a file manager, as its bytes, or
+// nothing. Taken from the URL's own escapes by the command line's rule:
+// QUrl's decoded path would lose a name that is not UTF-8.
+std::string DroppedFileName(const QMimeData* data)
 {
     if (!data || !data->hasUrls()) return {};
     const auto urls = data->urls();
     if (urls.isEmpty() || !urls.front().isLocalFile()) return {};
-    return QDir::toNativeSeparators(QFileInfo(urls.front().toLocalFile()).absoluteFilePath());
+    return TableFromCommandLine({urls.front().toEncoded().toStdString()}, TNameSystem::Posix).name;
 }
 
 }  // namespace
@@ -242,17 +244,20 @@ void TForm1::OpenFromCommandLine(const std::vector<std::string>& arguments)
         ShowErrorBox(this, QString::fromUtf8(table.error), windowTitle());
         return;
     }
-    if (table.name.empty()) return;
-    FCommandLineName = table.name;
-    FCommandLineText = QFile::decodeName(QByteArray::fromStdString(table.name));
-    LabeledEdit1->setText(FCommandLineText);
+    if (!table.name.empty()) ShowGivenName(table.name);
+}
+
+void TForm1::ShowGivenName(const std::string& name)
+{
+    FGivenName = name;
+    FGivenText = QFile::decodeName(QByteArray::fromStdString(name));
+    LabeledEdit1->setText(FGivenText);
 }
 
 void TForm1::Button1Click()
 {
     const QString name = LabeledEdit1->text();
-    DbfFileName = !FCommandLineName.empty() && name == FCommandLineText ? FCommandLineName
-                                                                          : QFile::encodeName(name).toStdString();
+    DbfFileName = !FGivenName.empty() && name == FGivenText ? FGivenName : QFile::encodeName(name).toStdString();
     if (DbfFileName.empty()) {
         ShowErrorBox(this, QString::fromUtf8(kNoFileText), windowTitle());
         return;
@@ -263,13 +268,13 @@ void TForm1::Button1Click()
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (!DroppedFileName(event->mimeData()).isEmpty()) event->acceptProposedAction();
+    if (!DroppedFileName(event->mimeData()).empty()) event->acceptProposedAction();
 }
 
 void TForm1::dropEvent(QDropEvent* event)
 {
-    const QString name = DroppedFileName(event->mimeData());
-    if (name.isEmpty()) return;
-    LabeledEdit1->setText(name);
+    const std::string name = DroppedFileName(event->mimeData());
+    if (name.empty()) return;
+    ShowGivenName(name);
     event->acceptProposedAction();
 }

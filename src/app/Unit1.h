@@ -74,11 +74,15 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // Puts a name handed over as bytes (the command line, a dropped file)
+    // into the edit.
+    void ShowGivenName(const std::string& name);
+
     QString FOpenDialog1FileName;
-    // A name from the command line as its bytes, and as the edit shows it: a
-    // name that is not UTF-8 shows with replacement marks, and is corrected
-    // by its own bytes for as long as the edit still shows it.
-    std::string FCommandLineName;
-    QString FCommandLineText;
+    // That name as its bytes, and as the edit shows it: a name that is not
+    // UTF-8 shows with replacement marks, and is corrected by its own bytes
+    // for as long as the edit still shows it.
+    std::string FGivenName;
+    QString FGivenText;
     bool FShownBefore = false;
 };

@@ -299,6 +299,33 @@ TEST_F(CorrectionTest, DroppedFileNameGoesIntoTheEdit)
 
 }  // namespace
 
+// A dropped table is corrected by its own name's bytes, read from the URL's
+// escapes, whatever they are.
+TEST_F(CorrectionTest, DroppedTableIsCorrectedByItsOwnName)
+{
+    for (const std::string file : {"Клиенты.dbf", "\xCA\xEB\xE8.dbf", "a #1?.dbf"}) {
+        const std::string path = dir.File(file);
+        const TBytes before = ThreeFieldTable().Build();
+        WriteAll(path, before);
+        QMimeData files;
+        files.setUrls({QUrl::fromEncoded(QByteArray::fromStdString(FileUrl(path)))});
+        const QPoint at = form.RadioGroup1->geometry().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&form, &enter);
+        EXPECT_TRUE(enter.isAccepted()) << file;
+        QDropEvent drop(at, Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&form, &drop);
+        EXPECT_EQ(form.LabeledEdit1->text(), QFile::decodeName(QByteArray::fromStdString(path))) << file;
+
+        TBoxAnswerer answerer;
+        Click(form.BitBtn1);
+        EXPECT_EQ(DbfFileName, path) << file;
+        ASSERT_EQ(answerer.seen.size(), 1U) << file;
+        EXPECT_EQ(answerer.seen[0].text, kGotovo + QStringLiteral("101")) << file;
+        EXPECT_NE(ReadAll(path), before) << file;
+    }
+}
+
 // The program started with a table's name: the name stands in the edit,
 // nothing is written and no choice changes until the button is pressed, and
 // then that very file is corrected, even when its name is not UTF-8 and the
