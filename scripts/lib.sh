@@ -88,9 +88,10 @@ WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64 wine nsis fonts-wine xvfb py
 HOSTILE_PACKAGES=(python3 python3-dbfread)
 
 # What the package stage adds: the package's checker and the validators of
-# the menu entry and the AppStream metadata, and dpkg-shlibdeps for the
-# package's dependencies.
-PACKAGE_PACKAGES=(git lintian appstream desktop-file-utils dpkg-dev)
+# the menu entry and the AppStream metadata, the MIME database the menu
+# entry's types are checked against, and dpkg-shlibdeps for the package's
+# dependencies.
+PACKAGE_PACKAGES=(git lintian appstream desktop-file-utils shared-mime-info dpkg-dev)
 
 # The project's source files under git, one "STYLE PATH" line each, STYLE
 # being the comment the licence line takes: "//" for C++, "#" for CMake,
@@ -141,6 +142,17 @@ ensure_source_package() {
     # Fetched as whoever runs this: apt's own download user need not reach DIR.
     (cd "$dir" && apt-get source -qq -o APT::Sandbox::User="$(id -un)" "$name" >/dev/null)
 }
+
+# How the start and test scripts configure the native build folder. Both
+# share `build`, and CMake keeps in its cache whatever an earlier configure
+# set, so each states every option it relies on: a folder the start script
+# configured, without tests, gets them back from the test script.
+# scripts/check-build-options checks that the test script's set, run over the
+# start script's, gives what it gives on a fresh folder.
+START_OPTIONS=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DDBF_BUILD_APP=ON -DDBF_BUILD_WIN32_APP=OFF -DDBF_BUILD_CLI=ON
+    -DDBF_BUILD_TESTS=OFF -DDBF_BUILD_BENCH=OFF -DDBF_BUILD_FUZZ=OFF -DDBF_SANITIZE= -DDBF_WERROR=OFF)
+TEST_OPTIONS=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DDBF_BUILD_APP=ON -DDBF_BUILD_WIN32_APP=OFF -DDBF_BUILD_CLI=ON
+    -DDBF_BUILD_TESTS=ON -DDBF_BUILD_BENCH=ON -DDBF_BUILD_FUZZ=OFF -DDBF_SANITIZE= -DDBF_WERROR=ON)
 
 # configure_and_build BUILD_DIR [cmake options...]
 configure_and_build() {

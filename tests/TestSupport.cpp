@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <string_view>
 
 std::uint16_t TTableLayout::ComputedHeaderLength() const
 {
@@ -188,6 +189,26 @@ TMessageRecorder::TMessageRecorder()
 TMessageRecorder::~TMessageRecorder()
 {
     SetNotifyUserHandler(std::move(FPrevious));
+}
+
+std::string FileUrl(const std::string& path)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string url = path.empty() || (path.front() != '/' && path.front() != '\\') ? "file:///" : "file://";
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\') {
+            url += '/';
+        } else if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
+                   std::string_view("/:._-").find(c) != std::string_view::npos) {
+            url += c;
+        } else {
+            url += '%';
+            url += kHex[byte >> 4];
+            url += kHex[byte & 0x0F];
+        }
+    }
+    return url;
 }
 
 std::string InUseMessage(const std::string& baseName)

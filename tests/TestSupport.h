@@ -83,6 +83,11 @@ std::vector<TBytes> DBase7Tables();
 TBytes ReadAll(const std::filesystem::path& path);
 void WriteAll(const std::filesystem::path& path, const TBytes& bytes);
 
+// A local file's URL as desktops and Explorer write it (file:///dir/name,
+// file:///C:/dir/name): backslashes as slashes, every byte of the name but
+// letters, digits and "/:._-" percent-encoded, whatever its encoding.
+std::string FileUrl(const std::string& path);
+
 // A fresh folder, removed with everything in it afterwards.
 class TScratchDir {
 public:

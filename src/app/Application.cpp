@@ -5,6 +5,7 @@
 #include "MessageBoxes.h"
 
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QTranslator>
 
 #include <algorithm>
@@ -59,6 +60,11 @@ void RunHandler(const std::function<void()>& handler)
 TApplication::TApplication(int& argc, char** argv)
     : QApplication(argc, argv), FQtTranslator(new QTranslator(this))
 {
+    // Dates, month and day names in the calendar and Qt's dialogs as the
+    // window's Russian texts would write them, whatever the system's locale
+    // (the C locale of a server login, an English desktop). Set before any
+    // widget is made: a widget takes the default locale when it is made.
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
     // Without the translations (qt6-translations-l10n) Qt's texts stay in
     // English; the program works as before.
     FQtTranslated = FQtTranslator->load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&

@@ -31,8 +31,9 @@ class QTranslator;
 class TApplication : public QApplication {
 public:
     // Qt's own texts (file dialog, calendar, standard buttons, edit menus) are
-    // taken from Qt's Russian translations, whatever the locale, so that they
-    // speak the window's language.
+    // taken from Qt's Russian translations, and dates and month names follow
+    // the Russian locale, whatever the system's locale, so that they speak the
+    // window's language.
     TApplication(int& argc, char** argv);
 
     // Whether Qt's Russian translations were found and are in use.

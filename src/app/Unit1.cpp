@@ -2,6 +2,7 @@
 #include "Unit1.h"
 
 #include "Application.h"
+#include "CommandLine.h"
 #include "CreateDBF3.h"
 #include "Form1Layout.h"
 #include "MessageBoxes.h"
@@ -21,7 +22,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
@@ -94,13 +94,15 @@ std::chrono::year_month_day ToYearMonthDay(const QDate& date)
                                        std::chrono::day{static_cast<unsigned>(date.day())}};
 }
 
-// The full name of a local file dropped from a file manager, or nothing.
-QString DroppedFileName(const QMimeData* data)
+// The name of a local file dropped from a file manager, as its bytes, or
+// nothing. Taken from the URL's own escapes by the command line's rule:
+// QUrl's decoded path would lose a name that is not UTF-8.
+std::string DroppedFileName(const QMimeData* data)
 {
     if (!data || !data->hasUrls()) return {};
     const auto urls = data->urls();
     if (urls.isEmpty() || !urls.front().isLocalFile()) return {};
-    return QDir::toNativeSeparators(QFileInfo(urls.front().toLocalFile()).absoluteFilePath());
+    return TableFromCommandLine({urls.front().toEncoded().toStdString()}, TNameSystem::Posix).name;
 }
 
 }  // namespace
@@ -144,7 +146,7 @@ TForm1::TForm1(QWidget* parent)
     CheckBox2->setChecked(kCheckBox2Checked);
 
     DateTimePicker1 = Placed(new TDateTimePicker(this), ciDateTimePicker1);
-    DateTimePicker1->setDisplayFormat(QLocale::system().dateFormat(QLocale::ShortFormat));
+    DateTimePicker1->setDisplayFormat(QString::fromUtf8(kDateTimePicker1Format));
     DateTimePicker1->setCalendarPopup(true);
     // The header keeps the year as (year - 1900) modulo 256: only these years
     // read back as the year written.
@@ -235,9 +237,27 @@ void TForm1::SpeedButton1Click()
     LabeledEdit1->setText(QDir::toNativeSeparators(FOpenDialog1FileName));
 }
 
+void TForm1::OpenFromCommandLine(const std::vector<std::string>& arguments)
+{
+    const TCommandLineTable table = TableFromCommandLine(arguments, TNameSystem::Posix);
+    if (!table.error.empty()) {
+        ShowErrorBox(this, QString::fromUtf8(table.error), windowTitle());
+        return;
+    }
+    if (!table.name.empty()) ShowGivenName(table.name);
+}
+
+void TForm1::ShowGivenName(const std::string& name)
+{
+    FGivenName = name;
+    FGivenText = QFile::decodeName(QByteArray::fromStdString(name));
+    LabeledEdit1->setText(FGivenText);
+}
+
 void TForm1::Button1Click()
 {
-    DbfFileName = QFile::encodeName(LabeledEdit1->text()).toStdString();
+    const QString name = LabeledEdit1->text();
+    DbfFileName = !FGivenName.empty() && name == FGivenText ? FGivenName : QFile::encodeName(name).toStdString();
     if (DbfFileName.empty()) {
         ShowErrorBox(this, QString::fromUtf8(kNoFileText), windowTitle());
         return;
@@ -248,13 +268,13 @@ void TForm1::Button1Click()
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (!DroppedFileName(event->mimeData()).isEmpty()) event->acceptProposedAction();
+    if (!DroppedFileName(event->mimeData()).empty()) event->acceptProposedAction();
 }
 
 void TForm1::dropEvent(QDropEvent* event)
 {
-    const QString name = DroppedFileName(event->mimeData());
-    if (name.isEmpty()) return;
-    LabeledEdit1->setText(name);
+    const std::string name = DroppedFileName(event->mimeData());
+    if (name.empty()) return;
+    ShowGivenName(name);
     event->acceptProposedAction();
 }

@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <string>
+#include <vector>
 
 class QButtonGroup;
 class QCheckBox;
@@ -56,6 +57,12 @@ public:
     // The name last chosen in the file-open dialog.
     [[nodiscard]] const QString& OpenDialog1FileName() const { return FOpenDialog1FileName; }
 
+    // Puts the table the program's arguments name (bytes as given, without
+    // the program's name) into the edit, or tells their mistake in the error
+    // box. Nothing else changes: nothing is corrected until the button is
+    // pressed.
+    void OpenFromCommandLine(const std::vector<std::string>& arguments);
+
 public slots:
     void FormShow();
     void SpeedButton1Click();
@@ -67,6 +74,15 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // Puts a name handed over as bytes (the command line, a dropped file)
+    // into the edit.
+    void ShowGivenName(const std::string& name);
+
     QString FOpenDialog1FileName;
+    // That name as its bytes, and as the edit shows it: a name that is not
+    // UTF-8 shows with replacement marks, and is corrected by its own bytes
+    // for as long as the edit still shows it.
+    std::string FGivenName;
+    QString FGivenText;
     bool FShownBefore = false;
 };

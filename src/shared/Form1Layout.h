@@ -72,6 +72,10 @@ inline constexpr std::array<const char*, 4> kRadioGroup2Items = {
 inline constexpr int kRadioGroup2Selected = cpLeave;
 inline constexpr bool kCheckBox1Checked = true;
 inline constexpr bool kCheckBox2Checked = false;
+// The date picker shows the date as the window's Russian texts would write
+// it, whatever the system's locale: 09.12.2026. Both toolkits read this
+// pattern the same way.
+inline constexpr char kDateTimePicker1Format[] = "dd.MM.yyyy";
 
 // A radio group's items stand in one column, 17 pixels high, spread evenly
 // over the frame's inside below its title.

@@ -29,6 +29,17 @@ std::string Utf8(std::wstring_view utf16)
     return out;
 }
 
+std::vector<std::wstring> ProgramArguments()
+{
+    int count = 0;
+    LPWSTR* split = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!split) return {};
+    std::vector<std::wstring> arguments;
+    for (int i = 1; i < count; ++i) arguments.emplace_back(split[i]);
+    LocalFree(static_cast<HLOCAL>(split));
+    return arguments;
+}
+
 std::wstring WindowText(HWND window)
 {
     const auto length = static_cast<int>(SendMessageW(window, WM_GETTEXTLENGTH, 0, 0));

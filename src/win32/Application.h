@@ -15,9 +15,15 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 std::wstring Utf16(std::string_view utf8);
 std::string Utf8(std::wstring_view utf16);
+
+// The program's arguments from the wide command line, without its name, as
+// the system splits them (quotes, backslashes): a name outside the ANSI code
+// page arrives whole.
+std::vector<std::wstring> ProgramArguments();
 
 // A window's text, as WM_GETTEXT gives it.
 std::wstring WindowText(HWND window);

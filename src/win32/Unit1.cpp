@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "Unit1.h"
 
+#include "CommandLine.h"
 #include "CreateDBF3.h"
 #include "Form1Layout.h"
 #include "MessageBoxes.h"
@@ -336,6 +337,11 @@ BOOL TForm1::OnCreate()
     range[1].wMonth = 12;
     range[1].wDay = 31;
     DateTime_SetRange(DateTimePicker1, GDTR_MIN | GDTR_MAX, range);
+    // The date as the window's Russian texts write it, whatever the system's
+    // short date; the drop-down calendar still speaks the user's locale, which
+    // a program cannot choose for the common controls.
+    static const std::wstring dateFormat = Utf16(kDateTimePicker1Format);
+    DateTime_SetFormat(DateTimePicker1, dateFormat.c_str());
     FLastFocus = RadioGroup1Items[kRadioGroup1Selected];
     return TRUE;
 }
@@ -449,6 +455,21 @@ void TForm1::SpeedButton1Click()
     name.resize(name.find(L'\0'));
     FOpenDialog1FileName = name;
     SetWindowTextW(LabeledEdit1, name.c_str());
+}
+
+void TForm1::OpenFromCommandLine(const std::vector<std::wstring>& arguments)
+{
+    // The shared rule reads UTF-8; a name from the wide command line keeps
+    // every letter, whatever the ANSI code page.
+    std::vector<std::string> utf8;
+    utf8.reserve(arguments.size());
+    for (const std::wstring& argument : arguments) utf8.push_back(Utf8(argument));
+    const TCommandLineTable table = TableFromCommandLine(utf8, TNameSystem::Windows);
+    if (!table.error.empty()) {
+        ShowErrorBox(Handle, Utf16(table.error), WindowText(Handle));
+        return;
+    }
+    if (!table.name.empty()) SetWindowTextW(LabeledEdit1, Utf16(table.name).c_str());
 }
 
 void TForm1::Button1Click()

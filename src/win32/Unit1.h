@@ -8,6 +8,7 @@
 #include <array>
 #include <chrono>
 #include <string>
+#include <vector>
 
 // The file name taken by the process button (UTF-8); lives as long as the
 // program.
@@ -43,6 +44,11 @@ public:
 
     // The name last chosen in the file-open dialog.
     [[nodiscard]] const std::wstring& OpenDialog1FileName() const { return FOpenDialog1FileName; }
+
+    // Puts the table the program's arguments name (without the program's
+    // name) into the edit, or tells their mistake in the error box. Nothing
+    // else changes: nothing is corrected until the button is pressed.
+    void OpenFromCommandLine(const std::vector<std::wstring>& arguments);
 
     void FormShow();
     void SpeedButton1Click();

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -24,6 +25,9 @@
 #include <QUrl>
 
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -294,3 +298,122 @@ TEST_F(CorrectionTest, DroppedFileNameGoesIntoTheEdit)
 }
 
 }  // namespace
+
+// A dropped table is corrected by its own name's bytes, read from the URL's
+// escapes, whatever they are.
+TEST_F(CorrectionTest, DroppedTableIsCorrectedByItsOwnName)
+{
+    for (const std::string file : {"Клиенты.dbf", "\xCA\xEB\xE8.dbf", "a #1?.dbf"}) {
+        const std::string path = dir.File(file);
+        const TBytes before = ThreeFieldTable().Build();
+        WriteAll(path, before);
+        QMimeData files;
+        files.setUrls({QUrl::fromEncoded(QByteArray::fromStdString(FileUrl(path)))});
+        const QPoint at = form.RadioGroup1->geometry().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&form, &enter);
+        EXPECT_TRUE(enter.isAccepted()) << file;
+        QDropEvent drop(at, Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&form, &drop);
+        EXPECT_EQ(form.LabeledEdit1->text(), QFile::decodeName(QByteArray::fromStdString(path))) << file;
+
+        TBoxAnswerer answerer;
+        Click(form.BitBtn1);
+        EXPECT_EQ(DbfFileName, path) << file;
+        ASSERT_EQ(answerer.seen.size(), 1U) << file;
+        EXPECT_EQ(answerer.seen[0].text, kGotovo + QStringLiteral("101")) << file;
+        EXPECT_NE(ReadAll(path), before) << file;
+    }
+}
+
+// The program started with a table's name: the name stands in the edit,
+// nothing is written and no choice changes until the button is pressed, and
+// then that very file is corrected, even when its name is not UTF-8 and the
+// edit can show it only with replacement marks.
+TEST_F(CorrectionTest, TableNamedOnTheCommandLineIsCorrectedWhenTheButtonIsPressed)
+{
+    const struct {
+        const char* what;
+        std::string file;
+        bool asUrl;
+    } cases[] = {
+        {"spaces", "old clients.dbf", false},
+        {"Cyrillic", "Клиенты.dbf", false},
+        {"bytes that are not UTF-8 (Windows-1251)", "\xCA\xEB\xE8\xE5\xED\xF2\xFB.dbf", false},
+        {"a file URL with %20 and Cyrillic", "мои таблицы.dbf", true},
+        {"a file URL of bytes that are not UTF-8", "\xEC\xEE\xE8.dbf", true},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir.File(c.file);
+        const TBytes before = ThreeFieldTable().Build();
+        WriteAll(path, before);
+
+        TForm1 window;
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window)) << c.what;
+        TBoxAnswerer answerer;
+        window.OpenFromCommandLine({c.asUrl ? FileUrl(path) : path});
+        EXPECT_TRUE(answerer.seen.empty()) << c.what;
+        EXPECT_EQ(window.LabeledEdit1->text(), QFile::decodeName(QByteArray::fromStdString(path))) << c.what;
+        EXPECT_EQ(ReadAll(path), before) << c.what;
+        EXPECT_EQ(window.RadioGroup1ItemIndex(), 2) << c.what;
+        EXPECT_EQ(window.RadioGroup2ItemIndex(), 3) << c.what;
+        EXPECT_TRUE(window.CheckBox1->isChecked()) << c.what;
+        EXPECT_FALSE(window.CheckBox2->isChecked()) << c.what;
+
+        QTest::mouseClick(window.BitBtn1, Qt::LeftButton);
+        ASSERT_EQ(answerer.seen.size(), 1U) << c.what;
+        EXPECT_EQ(answerer.seen[0].text, kGotovo + QStringLiteral("101")) << c.what;
+        EXPECT_EQ(DbfFileName, path) << c.what;
+        const TBytes after = ReadAll(path);
+        ASSERT_EQ(after.size(), before.size()) << c.what;
+        EXPECT_EQ(after[28], 0) << c.what;              // index flag cleared by default
+        EXPECT_EQ(after[32 + 32 + 11], 'C') << c.what;  // the lower-case type
+    }
+}
+
+// Once the user names another table, the bytes of the command line's name
+// are no longer used.
+TEST_F(CorrectionTest, NameTypedOverTheCommandLinesIsTheOneCorrected)
+{
+    const std::string given = dir.File("\xCA\xEB.dbf");
+    const std::string typed = dir.File("typed.dbf");
+    const TBytes table = ThreeFieldTable().Build();
+    WriteAll(given, table);
+    WriteAll(typed, table);
+    form.OpenFromCommandLine({given});
+    form.LabeledEdit1->setText(QString::fromStdString(typed));
+    TBoxAnswerer answerer;
+    Click(form.BitBtn1);
+    EXPECT_EQ(DbfFileName, typed);
+    EXPECT_EQ(ReadAll(given), table);
+    EXPECT_NE(ReadAll(typed), table);
+}
+
+// A command line the window cannot follow is told in the error box, over an
+// empty edit; nothing is opened.
+TEST_F(CorrectionTest, CommandLineMistakeIsToldAndNothingIsOpened)
+{
+    const std::string table = dir.File("a.dbf");
+    WriteAll(table, ThreeFieldTable().Build());
+    const struct {
+        std::vector<std::string> arguments;
+        const char* shown;
+    } cases[] = {
+        {{table, dir.File("b.dbf")}, "названо таблиц: 2"},
+        {{"--foo", table}, "Неизвестный ключ «--foo»"},
+        {{"file://elsewhere" + table}, "файл на другом компьютере"},
+    };
+    for (const auto& c : cases) {
+        TForm1 window;
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window)) << c.shown;
+        TBoxAnswerer answerer;
+        window.OpenFromCommandLine(c.arguments);
+        ASSERT_EQ(answerer.seen.size(), 1U) << c.shown;
+        EXPECT_EQ(answerer.seen[0].kind, TBoxKind::Error);
+        EXPECT_TRUE(answerer.seen[0].text.contains(QString::fromUtf8(c.shown))) << answerer.seen[0].text.toStdString();
+        EXPECT_EQ(answerer.seen[0].title, window.windowTitle());
+        EXPECT_TRUE(window.LabeledEdit1->text().isEmpty()) << c.shown;
+    }
+}

@@ -73,6 +73,41 @@ if(NOT changelog MATCHES "^dbfheaderfix \\(${version}\\) ")
   message(FATAL_ERROR "the changelog does not begin with version ${version}:\n${changelog}")
 endif()
 
+# The menu entry offers the program for dBase tables and passes it the one
+# file chosen: under the type shared-mime-info gives a .dbf file and under
+# its aliases, which other desktops' databases use.
+file(STRINGS "${WORK_DIR}/root/usr/share/applications/dbfheaderfix.desktop" entry_lines)
+foreach(line "Exec=DbfHeaderFix %f" "Terminal=false"
+        "MimeType=application/x-dbf;application/dbf;application/x-dbase;application/dbase;")
+  list(FIND entry_lines "${line}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "the menu entry lacks \"${line}\":\n${entry_lines}")
+  endif()
+endforeach()
+set(mime_database /usr/share/mime/packages/freedesktop.org.xml)
+if(EXISTS ${mime_database})
+  file(STRINGS ${mime_database} mime_lines REGEX "<mime-type type=|<glob pattern=\"\\*\\.dbf\"")
+  set(dbf_type "")
+  foreach(line IN LISTS mime_lines)
+    if(line MATCHES "<mime-type type=\"([^\"]+)\"")
+      set(type "${CMAKE_MATCH_1}")
+    elseif(line MATCHES "\\*\\.dbf")
+      set(dbf_type "${type}")
+    endif()
+  endforeach()
+  list(FILTER entry_lines INCLUDE REGEX "^MimeType=")
+  if(dbf_type STREQUAL "" OR NOT entry_lines MATCHES "[=;]${dbf_type};")
+    message(FATAL_ERROR "the menu entry does not offer the type of a .dbf file (${dbf_type}): ${entry_lines}")
+  endif()
+endif()
+
+# Software centres learn the same from the metadata.
+file(READ "${WORK_DIR}/root/usr/share/metainfo/io.github.dbfheaderfix.dbfheaderfix.metainfo.xml" metainfo)
+string(FIND "${metainfo}" "<mediatype>application/x-dbf</mediatype>" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "the metadata does not name application/x-dbf:\n${metainfo}")
+endif()
+
 execute_process(COMMAND dpkg-deb --field ${debs} Depends OUTPUT_VARIABLE depends)
 foreach(dep libqt6widgets6 libqt6gui6 fonts-liberation qt6-translations-l10n)
   string(FIND "${depends}" "${dep}" at)

@@ -6,7 +6,9 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QCalendarWidget>
 #include <QDateEdit>
+#include <QFileDialog>
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QImage>
@@ -123,12 +125,35 @@ TEST_F(WindowTest, ChoicesStartFromTheirInitialStates)
     EXPECT_TRUE(form.LabeledEdit1->isEnabled());
 }
 
-TEST_F(WindowTest, DatePickerShowsTodayInTheShortFormatWithACalendar)
+TEST_F(WindowTest, DatePickerShowsTodayWithACalendar)
 {
     EXPECT_EQ(form.DateTimePicker1->date(), QDate::currentDate());
     EXPECT_TRUE(form.DateTimePicker1->calendarPopup());
-    EXPECT_EQ(form.DateTimePicker1->displayFormat(), QLocale::system().dateFormat(QLocale::ShortFormat));
     EXPECT_EQ(form.DateTimePicker1->displayedSections() & QDateTimeEdit::TimeSections_Mask, 0);
+}
+
+// The date, the calendar and Qt's dialogs speak the window's language
+// whatever the system's locale: these run again under the C locale and an
+// English one (tests/app/CMakeLists.txt).
+TEST_F(WindowTest, DateIsWrittenTheRussianWayWhateverTheSystemLocale)
+{
+    const struct {
+        QDate date;
+        const char* shown;
+    } dates[] = {{QDate(2026, 12, 9), "09.12.2026"}, {QDate(1900, 1, 1), "01.01.1900"}, {QDate(2155, 7, 31), "31.07.2155"}};
+    for (const auto& d : dates) {
+        form.DateTimePicker1->setDate(d.date);
+        EXPECT_EQ(form.DateTimePicker1->text(), QString::fromLatin1(d.shown)) << d.shown;
+    }
+    const QCalendarWidget* calendar = form.DateTimePicker1->calendarWidget();
+    ASSERT_NE(calendar, nullptr);
+    EXPECT_EQ(calendar->locale().language(), QLocale::Russian);
+    EXPECT_EQ(calendar->locale().standaloneMonthName(12), QStringLiteral("декабрь"));
+    // A Russian week starts on Monday; an English or C one on Sunday.
+    EXPECT_EQ(calendar->firstDayOfWeek(), Qt::Monday);
+    // Qt's own dialogs, made later, take the same locale.
+    const QFileDialog dialog;
+    EXPECT_EQ(dialog.locale().language(), QLocale::Russian);
 }
 
 TEST_F(WindowTest, FirstRadioGroupHasTheFocusAndTabWalksTheOrder)

@@ -13,6 +13,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -186,3 +189,127 @@ TEST_F(CorrectionTest, FileDroppedFromExplorerGoesIntoTheEdit)
 }
 
 }  // namespace
+
+// The program started with a table's name (Explorer's verb, a table dropped
+// on the icon): the name stands in the edit, nothing is written and no
+// choice changes until the button is pressed, then that file is corrected.
+TEST_F(CorrectionTest, TableNamedOnTheCommandLineIsCorrectedWhenTheButtonIsPressed)
+{
+    const struct {
+        const char* what;
+        std::wstring file;
+        bool asUrl;
+    } cases[] = {
+        {"spaces", L"old clients.dbf", false},
+        {"Cyrillic", L"Клиенты.dbf", false},
+        {"outside the ANSI code page", L"表 Ωμέγα.dbf", false},
+        {"a file URL with %20 and Cyrillic", L"мои таблицы.dbf", true},
+    };
+    for (const auto& c : cases) {
+        const std::filesystem::path file = dir.Path() / c.file;
+        const TBytes before = PeopleTable().Build();
+        WriteAll(file, before);
+
+        TForm1 window;
+        ShowWindow(window.Handle, SW_SHOW);
+        TBoxAnswerer answerer;
+        window.OpenFromCommandLine({c.asUrl ? Utf16(FileUrl(Utf8(file.wstring()))) : file.wstring()});
+        EXPECT_TRUE(answerer.seen.empty()) << c.what;
+        EXPECT_EQ(WindowText(window.LabeledEdit1), file.wstring()) << c.what;
+        EXPECT_EQ(ReadAll(file), before) << c.what;
+        EXPECT_EQ(window.RadioGroup1ItemIndex(), 2) << c.what;
+        EXPECT_EQ(window.RadioGroup2ItemIndex(), 3) << c.what;
+        EXPECT_EQ(SendMessageW(window.CheckBox1, BM_GETCHECK, 0, 0), BST_CHECKED) << c.what;
+        EXPECT_EQ(SendMessageW(window.CheckBox2, BM_GETCHECK, 0, 0), BST_UNCHECKED) << c.what;
+
+        SendMessageW(window.BitBtn1, BM_CLICK, 0, 0);
+        ASSERT_EQ(answerer.seen.size(), 1U) << c.what;
+        EXPECT_EQ(answerer.seen[0].text, kGotovo + L"101") << c.what;
+        EXPECT_EQ(DbfFileName, Utf8(file.wstring())) << c.what;
+        const TBytes after = ReadAll(file);
+        ASSERT_EQ(after.size(), before.size()) << c.what;
+        EXPECT_EQ(after[28], 0) << c.what;              // index flag cleared by default
+        EXPECT_EQ(after[32 + 32 + 11], 'C') << c.what;  // the lower-case type
+    }
+}
+
+// A command line the window cannot follow is told in the error box, over an
+// empty edit.
+TEST_F(CorrectionTest, CommandLineMistakeIsToldAndNothingIsOpened)
+{
+    const std::wstring table = (dir.Path() / L"a.dbf").wstring();
+    const struct {
+        std::vector<std::wstring> arguments;
+        const wchar_t* shown;
+    } cases[] = {
+        {{table, (dir.Path() / L"b.dbf").wstring()}, L"названо таблиц: 2"},
+        {{L"--foo", table}, L"Неизвестный ключ «--foo»"},
+        {{L"file:///C:/a%zz.dbf"}, L"адрес файла записан неверно"},
+    };
+    for (const auto& c : cases) {
+        TForm1 window;
+        ShowWindow(window.Handle, SW_SHOW);
+        TBoxAnswerer answerer;
+        window.OpenFromCommandLine(c.arguments);
+        ASSERT_EQ(answerer.seen.size(), 1U) << Utf8(c.shown);
+        EXPECT_EQ(answerer.seen[0].kind, TBoxKind::Error);
+        EXPECT_NE(answerer.seen[0].text.find(c.shown), std::wstring::npos) << Utf8(answerer.seen[0].text);
+        EXPECT_EQ(answerer.seen[0].title, WindowText(window.Handle));
+        EXPECT_EQ(WindowText(window.LabeledEdit1), L"") << Utf8(c.shown);
+    }
+}
+
+// The real program reads its name from the wide command line, as Explorer's
+// verb "...\DbfHeaderFix.exe" "%1" passes it: quoted, with spaces and letters
+// no ANSI code page holds.
+TEST(ProgramCommandLineTest, ProgramStartsWithTheNamedTableInItsEdit)
+{
+    TScratchDir dir;
+    const std::filesystem::path quoted = dir.Path() / L"мои таблицы Ω.dbf";
+    const TBytes table = PeopleTable().Build();
+    WriteAll(quoted, table);
+    std::wstring commandLine = L"\"" DBF_PROGRAM L"\" \"" + quoted.wstring() + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &process))
+        << GetLastError();
+    // Its window, once the program waits for input: the name is put in
+    // before its message loop starts.
+    WaitForInputIdle(process.hProcess, 10000);
+    struct TSearch {
+        DWORD processId;
+        HWND found;
+    } search{process.dwProcessId, nullptr};
+    for (int tries = 0; tries < 200 && !search.found; ++tries) {
+        Sleep(50);
+        EnumWindows(
+            [](HWND window, LPARAM data) -> BOOL {
+                auto* s = reinterpret_cast<TSearch*>(data);
+                DWORD owner = 0;
+                GetWindowThreadProcessId(window, &owner);
+                wchar_t windowClass[16]{};
+                GetClassNameW(window, windowClass, 16);
+                if (owner != s->processId || std::wstring_view(windowClass) != L"TForm1") return TRUE;
+                s->found = window;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+    }
+    EXPECT_NE(search.found, nullptr);
+    if (search.found) {
+        // The edit's identifier, as the window in this process has it.
+        const TForm1 same;
+        HWND edit = GetDlgItem(search.found, GetDlgCtrlID(same.LabeledEdit1));
+        // Under load the idle signal may come before the name is in.
+        for (int tries = 0; tries < 100 && WindowText(edit).empty(); ++tries) Sleep(50);
+        EXPECT_EQ(WindowText(edit), quoted.wstring());
+        PostMessageW(search.found, WM_CLOSE, 0, 0);
+    }
+    if (WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    // Started, shown and closed: nothing was corrected.
+    EXPECT_EQ(ReadAll(quoted), table);
+}

@@ -138,6 +138,24 @@ TEST_F(WindowTest, DatePickerShowsTodayInTheShortFormatWithinTheStorableYears)
     EXPECT_EQ(range[1].wDay, 31);
 }
 
+// The date as the window's Russian texts write it, whatever the system's
+// short date (the stage runs wine under an English locale).
+TEST_F(WindowTest, DateIsWrittenTheRussianWay)
+{
+    const struct {
+        WORD year, month, day;
+        const wchar_t* shown;
+    } dates[] = {{2026, 12, 9, L"09.12.2026"}, {1900, 1, 1, L"01.01.1900"}, {2155, 7, 31, L"31.07.2155"}};
+    for (const auto& d : dates) {
+        SYSTEMTIME date{};
+        date.wYear = d.year;
+        date.wMonth = d.month;
+        date.wDay = d.day;
+        ASSERT_TRUE(DateTime_SetSystemtime(form.DateTimePicker1, GDT_VALID, &date));
+        EXPECT_EQ(WindowText(form.DateTimePicker1), d.shown);
+    }
+}
+
 // Sends a key to the focused control through the dialog manager, as the
 // program's message loop does.
 void PressKey(HWND form, WPARAM key)
