@@ -202,7 +202,11 @@ TEST(Installer, InstallsRunsAndUninstallsSilently)
     ASSERT_EQ(RunAndWait(Quoted(folder / L"Uninstall.exe") + L" /S"), std::optional<DWORD>(0));
     std::error_code error;
     for (int i = 0; i < 600 && fs::exists(folder, error); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_FALSE(fs::exists(folder, error));
+    EXPECT_FALSE(fs::exists(folder, error)) << [&] {
+        std::string left;
+        for (const auto& entry : fs::directory_iterator(folder, error)) left += " " + entry.path().filename().string();
+        return "left:" + left;
+    }();
     EXPECT_FALSE(StartMenuEntryExists());
     for (const auto& key : {kVerbKey, kApplicationKey, kOpenWithKey, kUninstallKey}) {
         EXPECT_FALSE(RegistryKeyExists(key)) << fs::path(key).string();
