@@ -79,15 +79,25 @@ fs::path KnownFolder(int csidl)
     return SHGetFolderPathW(nullptr, csidl, nullptr, 0, path) == S_OK ? fs::path(path) : fs::path();
 }
 
-// The Start-menu entry, for all users or for this one.
-bool StartMenuEntryExists()
+// A Start-menu entry, for all users or for this one.
+bool StartMenuEntryExists(const wchar_t* name)
 {
     for (int csidl : {CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS}) {
         std::error_code error;
-        if (fs::exists(KnownFolder(csidl) / L"DbfHeaderFix" / L"DbfHeaderFix.lnk", error)) return true;
+        if (fs::exists(KnownFolder(csidl) / L"DbfHeaderFix" / name, error)) return true;
     }
     return false;
 }
+
+// A name for the test's messages, whatever letters it has.
+std::string Shown(const fs::path& path)
+{
+    const std::u8string utf8 = path.u8string();
+    return std::string(utf8.begin(), utf8.end());
+}
+
+// The window's and the guide's.
+const std::vector<const wchar_t*> kStartMenuEntries = {L"DbfHeaderFix.lnk", L"Прочти меня.lnk"};
 
 // Russian text stored in DOS code page 866 (А..я, Ё, ё; the rest as it is).
 std::string Dos866(std::wstring_view text)
@@ -159,10 +169,10 @@ TEST(Installer, InstallsRunsAndUninstallsSilently)
     ASSERT_EQ(RunAndWait(Quoted(DBF_INSTALLER) + L" /S /D=" + folder.wstring()), std::optional<DWORD>(0));
 
     for (const wchar_t* file : {L"DbfHeaderFix.exe", L"dbffix.exe", L"LICENSE.txt", L"README-ru.txt", L"Uninstall.exe"}) {
-        EXPECT_TRUE(fs::is_regular_file(folder / file)) << fs::path(file).string();
+        EXPECT_TRUE(fs::is_regular_file(folder / file)) << Shown(file);
     }
     EXPECT_FALSE(fs::exists(folder / L"bin"));
-    EXPECT_TRUE(StartMenuEntryExists());
+    for (const wchar_t* entry : kStartMenuEntries) EXPECT_TRUE(StartMenuEntryExists(entry)) << Shown(entry);
 
     const std::wstring command = Quoted(folder / L"DbfHeaderFix.exe") + L" \"%1\"";
     struct TValue {
@@ -177,7 +187,7 @@ TEST(Installer, InstallsRunsAndUninstallsSilently)
         {kAssociationKey, L"", kOtherProgram},
     };
     for (const auto& value : values) {
-        SCOPED_TRACE(fs::path(value.Key + L" " + value.Name).string());
+        SCOPED_TRACE(Shown(value.Key + L" " + value.Name));
         EXPECT_EQ(RegistryText(value.Key, value.Name), std::optional<std::wstring>(value.Expected));
     }
     EXPECT_TRUE(RegistryKeyExists(kUninstallKey));
@@ -204,12 +214,12 @@ TEST(Installer, InstallsRunsAndUninstallsSilently)
     for (int i = 0; i < 600 && fs::exists(folder, error); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_FALSE(fs::exists(folder, error)) << [&] {
         std::string left;
-        for (const auto& entry : fs::directory_iterator(folder, error)) left += " " + entry.path().filename().string();
+        for (const auto& entry : fs::directory_iterator(folder, error)) left += " " + Shown(entry.path().filename());
         return "left:" + left;
     }();
-    EXPECT_FALSE(StartMenuEntryExists());
+    for (const wchar_t* entry : kStartMenuEntries) EXPECT_FALSE(StartMenuEntryExists(entry)) << Shown(entry);
     for (const auto& key : {kVerbKey, kApplicationKey, kOpenWithKey, kUninstallKey}) {
-        EXPECT_FALSE(RegistryKeyExists(key)) << fs::path(key).string();
+        EXPECT_FALSE(RegistryKeyExists(key)) << Shown(key);
     }
     EXPECT_EQ(RegistryText(kAssociationKey, L""), std::optional<std::wstring>(kOtherProgram));
     for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) RegDeleteTreeW(hive, kAssociationKey.c_str());
