@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <set>
+#include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -17,7 +19,43 @@ public:
 
     // shown: the folder as the user spelt it and as its tables are named;
     // system: the same folder as the system's calls take it at any length.
+    // Depth first, by a stack of its own: with long names a folder tree can
+    // be thousands of folders deep, more than the call stack would hold.
     void Folder(const fs::path& shown, const fs::path& system)
+    {
+        std::vector<TFrame> stack;
+        Enter(shown, system, stack);
+        while (!stack.empty()) {
+            TFrame& frame = stack.back();
+            if (frame.Next == frame.Entries.size()) {
+                stack.pop_back();
+                continue;
+            }
+            const TFolderEntry& entry = frame.Entries[frame.Next++];
+            const fs::path entryShown = frame.Shown / entry.Name;
+            if (entry.IsFolder) {
+                Enter(entryShown, frame.System / entry.Name, stack);  // frame is not to be used after this
+            } else if (const std::string name = NameOf(entryShown); HasTableName(name)) {
+                if (entry.IsRegularFile) {
+                    FList.Tables.push_back(name);
+                } else {
+                    FList.Skipped.push_back(name + ": не обычный файл, пропущен");
+                }
+            }
+        }
+    }
+
+private:
+    struct TFrame {
+        fs::path Shown;
+        fs::path System;
+        std::vector<TFolderEntry> Entries;  // sorted by name
+        std::size_t Next = 0;
+    };
+
+    // Lists the folder onto the stack, unless it was walked already or
+    // cannot be listed (each told).
+    void Enter(const fs::path& shown, const fs::path& system, std::vector<TFrame>& stack)
     {
         std::string identity;
         if (!FolderIdentity(system, identity)) {
@@ -30,26 +68,15 @@ public:
             FList.Skipped.push_back(NameOf(shown) + ": папка уже пройдена (ссылка), пропущена");
             return;
         }
-        std::vector<TFolderEntry> entries;
-        if (!ListFolder(system, entries)) {
+        TFrame frame{shown, system, {}, 0};
+        if (!ListFolder(system, frame.Entries)) {
             Unreadable(shown);
             return;
         }
-        std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.Name < b.Name; });
-        for (const auto& entry : entries) {
-            if (entry.IsFolder) {
-                Folder(shown / entry.Name, system / entry.Name);
-            } else if (const std::string name = NameOf(shown / entry.Name); HasTableName(name)) {
-                if (entry.IsRegularFile) {
-                    FList.Tables.push_back(name);
-                } else {
-                    FList.Skipped.push_back(name + ": не обычный файл, пропущен");
-                }
-            }
-        }
+        std::sort(frame.Entries.begin(), frame.Entries.end(), [](const auto& a, const auto& b) { return a.Name < b.Name; });
+        stack.push_back(std::move(frame));
     }
 
-private:
     void Unreadable(const fs::path& folder)
     {
         FList.Skipped.push_back(NameOf(folder) + ": папка не читается");
