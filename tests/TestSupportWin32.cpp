@@ -199,7 +199,8 @@ TDeepTable::~TDeepTable()
 
 std::string TDeepTable::Name() const
 {
-    return std::filesystem::path(FFile.substr(4)).string();
+    const std::u8string utf8 = std::filesystem::path(FFile.substr(4)).u8string();
+    return std::string(utf8.begin(), utf8.end());
 }
 
 bool TDeepTable::Write(const TBytes& bytes) const

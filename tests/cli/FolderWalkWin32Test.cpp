@@ -23,9 +23,13 @@ struct TRootCase {
 TEST(FolderWalkWin32, ReachesTablesDeeperThanMaxPath)
 {
     TScratchDir dir;
-    TDeepTable table(dir.Path(), WrongTable().Build());
+    // As a Russian user names it: the root in Cyrillic.
+    const fs::path root = dir.Path() / L"Таблицы";
+    fs::create_directory(root);
+    TDeepTable table(root, WrongTable().Build());
     ASSERT_TRUE(table.Made());
-    const std::string top = dir.Path().string();
+    const std::u8string utf8 = root.u8string();
+    const std::string top(utf8.begin(), utf8.end());
     const std::string below = table.Name().substr(top.size());  // "\aaa…\…\deep.dbf"
     ASSERT_GT(table.Name().size(), std::size_t{260});  // MAX_PATH
     std::string forward = top;
