@@ -46,8 +46,10 @@ std::filesystem::path NativePath(const std::string& name)
 
 std::string NameOf(const std::filesystem::path& path)
 {
-    const std::u8string utf8 = path.u8string();
-    return std::string(utf8.begin(), utf8.end());
+    // NTFS keeps names with a lone surrogate half, which the path's own
+    // conversion throws on; here the half becomes U+FFFD, and the name is
+    // told as one that cannot be opened.
+    return Utf16ToUtf8(path.native());
 }
 
 void PrepareConsole()

@@ -2,6 +2,7 @@
 // The folder walk on Windows: tables in folders nested past MAX_PATH are
 // reached whatever the root's spelling, and named as the user spelt the root.
 #include "CliTestSupport.h"
+#include "System.h"
 #include "TablePaths.h"
 #include "TestSupportWin32.h"
 
@@ -82,6 +83,25 @@ TEST(FolderWalkWin32, MissingRootsAndEmptyFolders)
     const TPathList twice = CollectTables({top + "\\tables", again}, true);
     EXPECT_EQ(twice.Tables, std::vector<std::string>{top + "\\tables\\a.DBF"});
     EXPECT_EQ(twice.Skipped, std::vector<std::string>{again + ": папка уже пройдена (ссылка), пропущена"});
+}
+
+// Names as the walk tells them: UTF-8 of the UTF-16 the system gives. NTFS
+// keeps names with a lone surrogate half (wine's file system cannot make
+// one, so the conversion is checked by itself): the half becomes U+FFFD, and
+// such a table is told as one that cannot be opened instead of ending the
+// run with an exception.
+TEST(FolderWalkWin32, NamesAreToldInUtf8WhateverTheSystemGives)
+{
+    const std::vector<std::pair<std::wstring, std::string>> cases = {
+        {L"C:\\t\\plain.dbf", "C:\\t\\plain.dbf"},
+        {L"C:\\Таблицы\\клиенты.dbf", "C:\\Таблицы\\клиенты.dbf"},
+        {L"\\\\?\\C:\\日本.dbf", "\\\\?\\C:\\日本.dbf"},
+        {std::wstring(L"half") + wchar_t(0xD800) + L".dbf", "half\xEF\xBF\xBD.dbf"},
+        {wchar_t(0xDC00) + std::wstring(L"lead.dbf"), "\xEF\xBF\xBDlead.dbf"},
+    };
+    for (const auto& [name, expected] : cases) {
+        EXPECT_EQ(NameOf(fs::path(name)), expected);
+    }
 }
 
 }  // namespace
