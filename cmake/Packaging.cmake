@@ -148,7 +148,9 @@ if(WIN32)
   # Explorer: "Исправить шапку DBF" on every .dbf table's menu and the
   # window in its "Open with" list, without taking the .dbf association
   # from the program that holds it; the uninstaller takes back only its own
-  # keys. SHCTX is HKLM for an install for all users, HKCU otherwise.
+  # keys, and a parent key only when nothing else is in it (/ifempty: no
+  # subkeys and no values). SHCTX is HKLM for an install for all users, HKCU
+  # otherwise.
   set(dbf_verb_key "Software\\Classes\\SystemFileAssociations\\.dbf\\shell\\DbfHeaderFix")
   set(dbf_application_key "Software\\Classes\\Applications\\DbfHeaderFix.exe")
   set(dbf_command "$\\\"$INSTDIR\\DbfHeaderFix.exe$\\\" $\\\"%1$\\\"")
@@ -168,6 +170,7 @@ if(WIN32)
   DeleteRegKey SHCTX \"${dbf_application_key}\"
   DeleteRegKey SHCTX \"Software\\Classes\\.dbf\\OpenWithList\\DbfHeaderFix.exe\"
   DeleteRegKey /ifempty SHCTX \"Software\\Classes\\.dbf\\OpenWithList\"
+  DeleteRegKey /ifempty SHCTX \"Software\\Classes\\.dbf\"
   System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'")
 else()
   set(CPACK_GENERATOR DEB)

@@ -152,16 +152,35 @@ const std::wstring kVerbKey = L"Software\\Classes\\SystemFileAssociations\\.dbf\
 const std::wstring kApplicationKey = L"Software\\Classes\\Applications\\DbfHeaderFix.exe";
 const std::wstring kOpenWithKey = L"Software\\Classes\\.dbf\\OpenWithList\\DbfHeaderFix.exe";
 const std::wstring kUninstallKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\DbfHeaderFix";
-// The .dbf association of another program, which the installer must leave.
-const std::wstring kAssociationKey = L"Software\\Classes\\.dbf";
-const std::wstring kOtherProgram = L"OtherProgram.Table";
+struct TValue {
+    std::wstring Key, Name, Expected;
+};
+
+// What other programs keep for .dbf files, which the installer must leave
+// and the uninstaller must not take with its own keys.
+const std::vector<TValue> kOthersValues = {
+    {L"Software\\Classes\\.dbf", L"", L"OtherProgram.Table"},
+    {L"Software\\Classes\\.dbf\\OpenWithList", L"a", L"other.exe"},
+    {L"Software\\Classes\\SystemFileAssociations\\.dbf", L"PerceivedType", L"document"},
+};
+
+void ExpectValues(const std::vector<TValue>& values)
+{
+    for (const auto& value : values) {
+        EXPECT_EQ(RegistryText(value.Key, value.Name), std::optional<std::wstring>(value.Expected))
+            << Shown(value.Key + L" " + value.Name);
+    }
+}
 
 TEST(Installer, InstallsRunsAndUninstallsSilently)
 {
     for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-        ASSERT_EQ(RegSetKeyValueW(hive, kAssociationKey.c_str(), nullptr, REG_SZ, kOtherProgram.c_str(),
-                                  static_cast<DWORD>((kOtherProgram.size() + 1) * sizeof(wchar_t))),
-                  ERROR_SUCCESS);
+        for (const auto& value : kOthersValues) {
+            ASSERT_EQ(RegSetKeyValueW(hive, value.Key.c_str(), value.Name.empty() ? nullptr : value.Name.c_str(), REG_SZ,
+                                      value.Expected.c_str(),
+                                      static_cast<DWORD>((value.Expected.size() + 1) * sizeof(wchar_t))),
+                      ERROR_SUCCESS);
+        }
     }
     TScratchDir dir;
     // A folder name no ANSI code page but Cyrillic ones can spell, with a space.
@@ -175,21 +194,14 @@ TEST(Installer, InstallsRunsAndUninstallsSilently)
     for (const wchar_t* entry : kStartMenuEntries) EXPECT_TRUE(StartMenuEntryExists(entry)) << Shown(entry);
 
     const std::wstring command = Quoted(folder / L"DbfHeaderFix.exe") + L" \"%1\"";
-    struct TValue {
-        std::wstring Key, Name, Expected;
-    };
-    const std::vector<TValue> values = {
+    ExpectValues({
         {kVerbKey, L"", L"Исправить шапку DBF"},
         {kVerbKey + L"\\command", L"", command},
         {kApplicationKey + L"\\shell\\open\\command", L"", command},
         {kApplicationKey + L"\\SupportedTypes", L".dbf", L""},
         {kOpenWithKey, L"", L""},
-        {kAssociationKey, L"", kOtherProgram},
-    };
-    for (const auto& value : values) {
-        SCOPED_TRACE(Shown(value.Key + L" " + value.Name));
-        EXPECT_EQ(RegistryText(value.Key, value.Name), std::optional<std::wstring>(value.Expected));
-    }
+    });
+    ExpectValues(kOthersValues);
     EXPECT_TRUE(RegistryKeyExists(kUninstallKey));
 
     // dbffix.exe from the installed folder: the code page settled by the
@@ -221,8 +233,10 @@ TEST(Installer, InstallsRunsAndUninstallsSilently)
     for (const auto& key : {kVerbKey, kApplicationKey, kOpenWithKey, kUninstallKey}) {
         EXPECT_FALSE(RegistryKeyExists(key)) << Shown(key);
     }
-    EXPECT_EQ(RegistryText(kAssociationKey, L""), std::optional<std::wstring>(kOtherProgram));
-    for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) RegDeleteTreeW(hive, kAssociationKey.c_str());
+    ExpectValues(kOthersValues);
+    for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+        for (const auto& value : kOthersValues) RegDeleteTreeW(hive, value.Key.c_str());
+    }
 }
 
 }  // namespace
