@@ -73,7 +73,8 @@ private:
             Unreadable(shown);
             return;
         }
-        std::sort(frame.Entries.begin(), frame.Entries.end(), [](const auto& a, const auto& b) { return a.Name < b.Name; });
+        std::sort(frame.Entries.begin(), frame.Entries.end(),
+                  [](const auto& a, const auto& b) { return a.Name < b.Name; });
         stack.push_back(std::move(frame));
     }
 

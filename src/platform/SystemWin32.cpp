@@ -146,7 +146,9 @@ bool ListFolder(const std::filesystem::path& folder, std::vector<TFolderEntry>& 
                 HANDLE target = OpenForAttributes(Child(name, entryName));
                 if (target != INVALID_HANDLE_VALUE) {
                     BY_HANDLE_FILE_INFORMATION information{};
-                    if (GetFileInformationByHandle(target, &information) != 0) attributes = information.dwFileAttributes;
+                    if (GetFileInformationByHandle(target, &information) != 0) {
+                        attributes = information.dwFileAttributes;
+                    }
                     CloseHandle(target);
                 }
             }
@@ -172,7 +174,8 @@ bool FolderIdentity(const std::filesystem::path& folder, std::string& identity)
     const bool known = GetFileInformationByHandle(handle, &information) != 0;
     CloseHandle(handle);
     if (!known) return false;
-    identity = std::to_string(information.dwVolumeSerialNumber) + ":" +
-               std::to_string((static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow);
+    const std::uint64_t index =
+        (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    identity = std::to_string(information.dwVolumeSerialNumber) + ":" + std::to_string(index);
     return true;
 }

@@ -176,9 +176,9 @@ TEST(Installer, InstallsRunsAndUninstallsSilently)
 {
     for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
         for (const auto& value : kOthersValues) {
-            ASSERT_EQ(RegSetKeyValueW(hive, value.Key.c_str(), value.Name.empty() ? nullptr : value.Name.c_str(), REG_SZ,
-                                      value.Expected.c_str(),
-                                      static_cast<DWORD>((value.Expected.size() + 1) * sizeof(wchar_t))),
+            const wchar_t* name = value.Name.empty() ? nullptr : value.Name.c_str();
+            const auto size = static_cast<DWORD>((value.Expected.size() + 1) * sizeof(wchar_t));
+            ASSERT_EQ(RegSetKeyValueW(hive, value.Key.c_str(), name, REG_SZ, value.Expected.c_str(), size),
                       ERROR_SUCCESS);
         }
     }
@@ -187,7 +187,8 @@ TEST(Installer, InstallsRunsAndUninstallsSilently)
     const fs::path folder = dir.Path() / L"Программы DbfHeaderFix";
     ASSERT_EQ(RunAndWait(Quoted(DBF_INSTALLER) + L" /S /D=" + folder.wstring()), std::optional<DWORD>(0));
 
-    for (const wchar_t* file : {L"DbfHeaderFix.exe", L"dbffix.exe", L"LICENSE.txt", L"README-ru.txt", L"Uninstall.exe"}) {
+    for (const wchar_t* file :
+         {L"DbfHeaderFix.exe", L"dbffix.exe", L"LICENSE.txt", L"README-ru.txt", L"Uninstall.exe"}) {
         EXPECT_TRUE(fs::is_regular_file(folder / file)) << Shown(file);
     }
     EXPECT_FALSE(fs::exists(folder / L"bin"));
@@ -223,7 +224,9 @@ TEST(Installer, InstallsRunsAndUninstallsSilently)
     // does: wait for the folder to go.
     ASSERT_EQ(RunAndWait(Quoted(folder / L"Uninstall.exe") + L" /S"), std::optional<DWORD>(0));
     std::error_code error;
-    for (int i = 0; i < 600 && fs::exists(folder, error); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (int i = 0; i < 600 && fs::exists(folder, error); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
     EXPECT_FALSE(fs::exists(folder, error)) << [&] {
         std::string left;
         for (const auto& entry : fs::directory_iterator(folder, error)) left += " " + Shown(entry.path().filename());
