@@ -105,6 +105,16 @@ elseif(WIN32)
   # licence page.
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
   set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+  # The users' guide in Russian, as Notepad reads it whatever the locale:
+  # UTF-8 with a byte order mark, CRLF line ends.
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/README-ru.txt ${PROJECT_BINARY_DIR}/packaging/README-ru.lf.txt @ONLY)
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/packaging/README-ru.txt
+    COMMAND ${CMAKE_COMMAND} -DINPUT=${PROJECT_BINARY_DIR}/packaging/README-ru.lf.txt
+            -DOUTPUT=${PROJECT_BINARY_DIR}/packaging/README-ru.txt -P ${PROJECT_SOURCE_DIR}/cmake/NotepadText.cmake
+    DEPENDS ${PROJECT_BINARY_DIR}/packaging/README-ru.lf.txt ${PROJECT_SOURCE_DIR}/cmake/NotepadText.cmake
+    VERBATIM)
+  add_custom_target(dbf_windows_guide ALL DEPENDS ${PROJECT_BINARY_DIR}/packaging/README-ru.txt)
+  install(FILES ${PROJECT_BINARY_DIR}/packaging/README-ru.txt DESTINATION .)
 endif()
 
 # The packages: cpack in the build folder gives the .deb on Linux, and on
@@ -113,7 +123,10 @@ endif()
 set(CPACK_PACKAGE_VENDOR "The DbfHeaderFix authors")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "correct the header of a dBase III table in place")
 set(CPACK_STRIP_FILES ON)
-set(CPACK_SOURCE_IGNORE_FILES "/build.*/;/\\\\.git/")
+# The values reach CPack as they are written here: the installer's commands
+# below hold quotes and backslashes.
+set(CPACK_VERBATIM_VARIABLES ON)
+set(CPACK_SOURCE_IGNORE_FILES "/build.*/;/\\.git/")
 if(WIN32)
   set(CPACK_GENERATOR ZIP NSIS)
   set(CPACK_PACKAGE_NAME DbfHeaderFix)
@@ -128,6 +141,37 @@ if(WIN32)
   set(CPACK_NSIS_PACKAGE_NAME DbfHeaderFix)
   set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
   set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+  # A 64-bit installer for a 64-bit program: it starts where no 32-bit
+  # Windows subsystem is, and writes the 64-bit registry and Program Files.
+  set(CPACK_NSIS_DEFINES "  Target amd64-unicode")
+  set(CPACK_NSIS_MENU_LINKS README-ru.txt "Прочти меня")
+  # Explorer: "Исправить шапку DBF" on every .dbf table's menu and the
+  # window in its "Open with" list, without taking the .dbf association
+  # from the program that holds it; the uninstaller takes back only its own
+  # keys, and a parent key only when nothing else is in it (/ifempty: no
+  # subkeys and no values). SHCTX is HKLM for an install for all users, HKCU
+  # otherwise.
+  set(dbf_verb_key "Software\\Classes\\SystemFileAssociations\\.dbf\\shell\\DbfHeaderFix")
+  set(dbf_application_key "Software\\Classes\\Applications\\DbfHeaderFix.exe")
+  set(dbf_command "$\\\"$INSTDIR\\DbfHeaderFix.exe$\\\" $\\\"%1$\\\"")
+  set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "
+  WriteRegStr SHCTX \"${dbf_verb_key}\" \"\" \"Исправить шапку DBF\"
+  WriteRegStr SHCTX \"${dbf_verb_key}\" \"Icon\" \"$INSTDIR\\DbfHeaderFix.exe,0\"
+  WriteRegStr SHCTX \"${dbf_verb_key}\\command\" \"\" \"${dbf_command}\"
+  WriteRegStr SHCTX \"${dbf_application_key}\" \"FriendlyAppName\" \"DbfHeaderFix\"
+  WriteRegStr SHCTX \"${dbf_application_key}\\SupportedTypes\" \".dbf\" \"\"
+  WriteRegStr SHCTX \"${dbf_application_key}\\shell\\open\\command\" \"\" \"${dbf_command}\"
+  WriteRegStr SHCTX \"Software\\Classes\\.dbf\\OpenWithList\\DbfHeaderFix.exe\" \"\" \"\"
+  System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'")
+  set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS "
+  DeleteRegKey SHCTX \"${dbf_verb_key}\"
+  DeleteRegKey /ifempty SHCTX \"Software\\Classes\\SystemFileAssociations\\.dbf\\shell\"
+  DeleteRegKey /ifempty SHCTX \"Software\\Classes\\SystemFileAssociations\\.dbf\"
+  DeleteRegKey SHCTX \"${dbf_application_key}\"
+  DeleteRegKey SHCTX \"Software\\Classes\\.dbf\\OpenWithList\\DbfHeaderFix.exe\"
+  DeleteRegKey /ifempty SHCTX \"Software\\Classes\\.dbf\\OpenWithList\"
+  DeleteRegKey /ifempty SHCTX \"Software\\Classes\\.dbf\"
+  System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'")
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGE_NAME ${DBF_PACKAGE_NAME})

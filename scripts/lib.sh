@@ -80,8 +80,9 @@ run_under_window_manager() {
 # NSIS for the installer, wine's own fonts (Marlett for the caption buttons;
 # the window asks for the Cyrillic character set, so MS Sans Serif's Western
 # bitmap face is never chosen for its Russian texts), Xvfb for the smoke run
-# of the real program and Python for its picture.
-WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64 wine nsis fonts-wine xvfb python3)
+# of the real program under a Russian locale (locales) and Python for its
+# picture.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64 wine nsis fonts-wine xvfb python3 locales)
 
 # What the hostile-table tests add: the independent reader the corrected
 # tables are compared in, and Python for it and for the seed generator.

@@ -276,65 +276,10 @@ TEST(ExclusiveFileWin32, NameAlreadyInTheAnsiCodePageIsTakenAsItIs)
     EXPECT_EQ(ReadAll(onDisk)[29], 87);
 }
 
-// Folders and a table below a scratch folder, deeper than MAX_PATH allows the
-// plain calls to reach; made and removed with the \\?\ prefix.
-class TDeepTable {
-public:
-    explicit TDeepTable(const fs::path& top)
-    {
-        std::wstring folder = L"\\\\?\\" + top.wstring();
-        for (wchar_t letter = L'a'; folder.size() < 300; ++letter) {
-            folder += L"\\" + std::wstring(60, letter);
-            if (!CreateDirectoryW(folder.c_str(), nullptr)) return;
-            FFolders.push_back(folder);
-        }
-        FFile = folder + L"\\deep.dbf";
-        FMade = Write(SampleTable().Build());
-    }
-    ~TDeepTable()
-    {
-        DeleteFileW(FFile.c_str());
-        for (auto folder = FFolders.rbegin(); folder != FFolders.rend(); ++folder) RemoveDirectoryW(folder->c_str());
-    }
-    TDeepTable(const TDeepTable&) = delete;
-    TDeepTable& operator=(const TDeepTable&) = delete;
-
-    [[nodiscard]] bool Made() const { return FMade; }
-    // The table's full name without the prefix, in UTF-8.
-    [[nodiscard]] std::string Name() const { return fs::path(FFile.substr(4)).string(); }
-    // The folder above the table's, without the prefix.
-    [[nodiscard]] fs::path Parent() const { return FFolders[FFolders.size() - 2].substr(4); }
-    [[nodiscard]] std::string LastFolder() const { return fs::path(FFolders.back()).filename().string(); }
-    bool Write(const TBytes& bytes) const
-    {
-        HANDLE file = CreateFileW(FFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return false;
-        DWORD put = 0;
-        const bool written = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) &&
-                             put == bytes.size();
-        return CloseHandle(file) && written;
-    }
-    [[nodiscard]] TBytes Read() const
-    {
-        TBytes bytes(4096);
-        HANDLE file = CreateFileW(FFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        DWORD got = 0;
-        ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
-        CloseHandle(file);
-        bytes.resize(got);
-        return bytes;
-    }
-
-private:
-    std::vector<std::wstring> FFolders;
-    std::wstring FFile;
-    bool FMade = false;
-};
-
 TEST(ExclusiveFileWin32, NamesLongerThanMaxPathReachTheirFiles)
 {
     TScratchDir dir;
-    TDeepTable table(dir.Path());
+    TDeepTable table(dir.Path(), SampleTable().Build());
     ASSERT_TRUE(table.Made());
     const TBytes before = table.Read();
     std::string forward = table.Name();

@@ -178,3 +178,48 @@ THoldingProcess::~THoldingProcess()
 {
     ReleaseHolder(FProcess);
 }
+
+TDeepTable::TDeepTable(const std::filesystem::path& top, const TBytes& table)
+{
+    std::wstring folder = L"\\\\?\\" + top.wstring();
+    for (wchar_t letter = L'a'; folder.size() < 300; ++letter) {
+        folder += L"\\" + std::wstring(60, letter);
+        if (!CreateDirectoryW(folder.c_str(), nullptr)) return;
+        FFolders.push_back(folder);
+    }
+    FFile = folder + L"\\deep.dbf";
+    FMade = Write(table);
+}
+
+TDeepTable::~TDeepTable()
+{
+    DeleteFileW(FFile.c_str());
+    for (auto folder = FFolders.rbegin(); folder != FFolders.rend(); ++folder) RemoveDirectoryW(folder->c_str());
+}
+
+std::string TDeepTable::Name() const
+{
+    const std::u8string utf8 = std::filesystem::path(FFile.substr(4)).u8string();
+    return std::string(utf8.begin(), utf8.end());
+}
+
+bool TDeepTable::Write(const TBytes& bytes) const
+{
+    HANDLE file = CreateFileW(FFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD put = 0;
+    const bool written =
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) && put == bytes.size();
+    return CloseHandle(file) && written;
+}
+
+TBytes TDeepTable::Read() const
+{
+    TBytes bytes(4096);
+    HANDLE file = CreateFileW(FFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD got = 0;
+    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
+    CloseHandle(file);
+    bytes.resize(got);
+    return bytes;
+}

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <set>
+#include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -15,37 +17,26 @@ class TWalk {
 public:
     explicit TWalk(TPathList& list) : FList(list) {}
 
-    void Folder(const fs::path& folder)
+    // shown: the folder as the user spelt it and as its tables are named;
+    // system: the same folder as the system's calls take it at any length.
+    // Depth first, by a stack of its own: with long names a folder tree can
+    // be thousands of folders deep, more than the call stack would hold.
+    void Folder(const fs::path& shown, const fs::path& system)
     {
-        std::error_code error;
-        const fs::path canonical = fs::canonical(folder, error);
-        if (error) {
-            Unreadable(folder);
-            return;
-        }
-        // A link back to a folder on the way down (or to one walked before)
-        // would walk it again, forever in a loop.
-        if (!FVisited.insert(canonical).second) {
-            FList.Skipped.push_back(NameOf(folder) + ": папка уже пройдена (ссылка), пропущена");
-            return;
-        }
-        std::vector<fs::directory_entry> entries;
-        fs::directory_iterator it(folder, error);
-        for (; !error && it != fs::directory_iterator(); it.increment(error)) entries.push_back(*it);
-        if (error) {
-            Unreadable(folder);
-            return;
-        }
-        std::sort(entries.begin(), entries.end(),
-                  [](const auto& a, const auto& b) { return a.path().filename() < b.path().filename(); });
-        for (const auto& entry : entries) {
-            // Through links; the type the folder listing gave is used where
-            // there is one, so that most entries cost no call of their own.
-            const bool isFolder = entry.is_directory(error);
-            if (!error && isFolder) {
-                Folder(entry.path());
-            } else if (const std::string name = NameOf(entry.path()); HasTableName(name)) {
-                if (entry.is_regular_file(error) && !error) {
+        std::vector<TFrame> stack;
+        Enter(shown, system, stack);
+        while (!stack.empty()) {
+            TFrame& frame = stack.back();
+            if (frame.Next == frame.Entries.size()) {
+                stack.pop_back();
+                continue;
+            }
+            const TFolderEntry& entry = frame.Entries[frame.Next++];
+            const fs::path entryShown = frame.Shown / entry.Name;
+            if (entry.IsFolder) {
+                Enter(entryShown, frame.System / entry.Name, stack);  // frame is not to be used after this
+            } else if (const std::string name = NameOf(entryShown); HasTableName(name)) {
+                if (entry.IsRegularFile) {
                     FList.Tables.push_back(name);
                 } else {
                     FList.Skipped.push_back(name + ": не обычный файл, пропущен");
@@ -55,6 +46,38 @@ public:
     }
 
 private:
+    struct TFrame {
+        fs::path Shown;
+        fs::path System;
+        std::vector<TFolderEntry> Entries;  // sorted by name
+        std::size_t Next = 0;
+    };
+
+    // Lists the folder onto the stack, unless it was walked already or
+    // cannot be listed (each told).
+    void Enter(const fs::path& shown, const fs::path& system, std::vector<TFrame>& stack)
+    {
+        std::string identity;
+        if (!FolderIdentity(system, identity)) {
+            Unreadable(shown);
+            return;
+        }
+        // A link back to a folder on the way down (or to one walked before)
+        // would walk it again, forever in a loop.
+        if (!FVisited.insert(identity).second) {
+            FList.Skipped.push_back(NameOf(shown) + ": папка уже пройдена (ссылка), пропущена");
+            return;
+        }
+        TFrame frame{shown, system, {}, 0};
+        if (!ListFolder(system, frame.Entries)) {
+            Unreadable(shown);
+            return;
+        }
+        std::sort(frame.Entries.begin(), frame.Entries.end(),
+                  [](const auto& a, const auto& b) { return a.Name < b.Name; });
+        stack.push_back(std::move(frame));
+    }
+
     void Unreadable(const fs::path& folder)
     {
         FList.Skipped.push_back(NameOf(folder) + ": папка не читается");
@@ -62,7 +85,7 @@ private:
     }
 
     TPathList& FList;
-    std::set<fs::path> FVisited;
+    std::set<std::string> FVisited;
 };
 
 }  // namespace
@@ -80,9 +103,10 @@ TPathList CollectTables(const std::vector<std::string>& paths, bool recursive)
     TPathList list;
     TWalk walk(list);
     for (const auto& path : paths) {
-        std::error_code error;
-        if (recursive && fs::is_directory(NativePath(path), error)) {
-            walk.Folder(NativePath(path));
+        const fs::path folder = NativePath(path);
+        const fs::path system = LongFolderName(folder);
+        if (recursive && IsFolder(system)) {
+            walk.Folder(folder, system);
         } else {
             // The table's own checks tell what is wrong with the name.
             list.Tables.push_back(path);

@@ -32,3 +32,26 @@ bool StandardErrorIsTerminal();
 // before returning; false when any of that fails, in which case nothing of
 // the name is left behind.
 bool WriteNewFileDurably(const std::string& name, std::span<const std::uint8_t> data);
+
+// One name in a folder and what it is, links followed (a link to a folder is
+// a folder; a dangling link is neither).
+struct TFolderEntry {
+    std::filesystem::path Name;  // the name alone, without the folder
+    bool IsFolder = false;
+    bool IsRegularFile = false;
+};
+
+// The folder's name as the system's calls take it at any length: on Windows
+// the full name with the \\?\ (or \\?\UNC\) prefix, so that folders nested
+// past MAX_PATH characters can be listed; elsewhere the name as given.
+std::filesystem::path LongFolderName(const std::filesystem::path& folder);
+
+// True when the name names a folder, through links.
+bool IsFolder(const std::filesystem::path& name);
+
+// The folder's entries, without "." and ".."; false when it cannot be listed.
+bool ListFolder(const std::filesystem::path& folder, std::vector<TFolderEntry>& entries);
+
+// What tells the folder apart from every other on the machine, however it is
+// reached (through links, by other spellings); false when it cannot be told.
+bool FolderIdentity(const std::filesystem::path& folder, std::string& identity);

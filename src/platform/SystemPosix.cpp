@@ -63,3 +63,37 @@ bool WriteNewFileDurably(const std::string& name, std::span<const std::uint8_t> 
     }
     return true;
 }
+
+std::filesystem::path LongFolderName(const std::filesystem::path& folder)
+{
+    return folder;
+}
+
+bool IsFolder(const std::filesystem::path& name)
+{
+    std::error_code error;
+    return std::filesystem::is_directory(name, error) && !error;
+}
+
+bool ListFolder(const std::filesystem::path& folder, std::vector<TFolderEntry>& entries)
+{
+    std::error_code error;
+    std::filesystem::directory_iterator it(folder, error);
+    for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+        // The type the listing gave is used where there is one, so that most
+        // entries cost no call of their own; links are followed.
+        TFolderEntry entry{it->path().filename()};
+        std::error_code typeError;
+        entry.IsFolder = it->is_directory(typeError) && !typeError;
+        entry.IsRegularFile = !entry.IsFolder && it->is_regular_file(typeError) && !typeError;
+        entries.push_back(std::move(entry));
+    }
+    return !error;
+}
+
+bool FolderIdentity(const std::filesystem::path& folder, std::string& identity)
+{
+    std::error_code error;
+    identity = std::filesystem::canonical(folder, error).string();
+    return !error;
+}

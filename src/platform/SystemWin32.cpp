@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdio>
 #include <io.h>
+#include <string_view>
 
 namespace {
 
@@ -45,8 +46,10 @@ std::filesystem::path NativePath(const std::string& name)
 
 std::string NameOf(const std::filesystem::path& path)
 {
-    const std::u8string utf8 = path.u8string();
-    return std::string(utf8.begin(), utf8.end());
+    // NTFS keeps names with a lone surrogate half, which the path's own
+    // conversion throws on; here the half becomes U+FFFD, and the name is
+    // told as one that cannot be opened.
+    return Utf16ToUtf8(path.native());
 }
 
 void PrepareConsole()
@@ -76,5 +79,103 @@ bool WriteNewFileDurably(const std::string& name, std::span<const std::uint8_t> 
         DeleteFileW(wide.c_str());
         return false;
     }
+    return true;
+}
+
+std::filesystem::path LongFolderName(const std::filesystem::path& folder)
+{
+    const std::wstring name = folder.wstring();
+    // Already a name the system takes as it stands.
+    if (name.rfind(L"\\\\?\\", 0) == 0 || name.rfind(L"\\\\.\\", 0) == 0) return folder;
+    const DWORD needed = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);  // with the final 0
+    if (needed == 0) return folder;
+    std::wstring full(needed, L'\0');
+    const DWORD length = GetFullPathNameW(name.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) return folder;
+    full.resize(length);
+    // A share's \\server\share\... becomes \\?\UNC\server\share\...
+    return std::filesystem::path(full.rfind(L"\\\\", 0) == 0 ? L"\\\\?\\UNC\\" + full.substr(2) : L"\\\\?\\" + full);
+}
+
+namespace {
+
+// Opens a file or folder for its attributes alone, through links.
+HANDLE OpenForAttributes(const std::wstring& name)
+{
+    return CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+std::wstring Child(const std::wstring& folder, std::wstring_view name)
+{
+    std::wstring child = folder;
+    if (!child.empty() && child.back() != L'\\' && child.back() != L'/' && child.back() != L':') child += L'\\';
+    child += name;
+    return child;
+}
+
+}  // namespace
+
+bool IsFolder(const std::filesystem::path& name)
+{
+    HANDLE handle = OpenForAttributes(name.wstring());
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool known = GetFileInformationByHandle(handle, &information) != 0;
+    CloseHandle(handle);
+    return known && (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool ListFolder(const std::filesystem::path& folder, std::vector<TFolderEntry>& entries)
+{
+    // FindFirstFileExW takes the \\?\ names the C runtime's folder listing
+    // (and so std::filesystem's under mingw) cuts at MAX_PATH.
+    const std::wstring name = folder.wstring();
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileExW(Child(name, L"*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
+                                     FIND_FIRST_EX_LARGE_FETCH);
+    if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;  // an empty drive
+    for (;;) {
+        const std::wstring_view entryName = found.cFileName;
+        if (entryName != L"." && entryName != L"..") {
+            DWORD attributes = found.dwFileAttributes;
+            if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+                // A link or junction: what it leads to decides; a dangling
+                // one is neither folder nor file.
+                attributes = 0;
+                HANDLE target = OpenForAttributes(Child(name, entryName));
+                if (target != INVALID_HANDLE_VALUE) {
+                    BY_HANDLE_FILE_INFORMATION information{};
+                    if (GetFileInformationByHandle(target, &information) != 0) {
+                        attributes = information.dwFileAttributes;
+                    }
+                    CloseHandle(target);
+                }
+            }
+            TFolderEntry entry{std::filesystem::path(std::wstring(entryName))};
+            entry.IsFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            entry.IsRegularFile = attributes != 0 && !entry.IsFolder && (attributes & FILE_ATTRIBUTE_DEVICE) == 0;
+            entries.push_back(std::move(entry));
+        }
+        if (FindNextFileW(search, &found) == 0) break;
+    }
+    const bool listed = GetLastError() == ERROR_NO_MORE_FILES;
+    FindClose(search);
+    return listed;
+}
+
+bool FolderIdentity(const std::filesystem::path& folder, std::string& identity)
+{
+    // The volume's serial number and the folder's file index: the same
+    // whatever link or spelling reached it.
+    HANDLE handle = OpenForAttributes(folder.wstring());
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool known = GetFileInformationByHandle(handle, &information) != 0;
+    CloseHandle(handle);
+    if (!known) return false;
+    const std::uint64_t index =
+        (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    identity = std::to_string(information.dwVolumeSerialNumber) + ":" + std::to_string(index);
     return true;
 }

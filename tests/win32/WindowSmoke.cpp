@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The smoke run of the real program in a real display (wine's X11 driver in
 // Xvfb): starts DbfHeaderFix.exe, finds its window by the caption, checks
-// its size, puts a Cyrillic name into the edit and reads it back, saves a
-// picture of the window as a BMP file, and closes it.
+// its size, saves a picture of the window as it first appears (the edit
+// empty) as a BMP file, puts a Cyrillic name into the edit and reads it back,
+// and closes it.
 //
 //   WindowSmoke PROGRAM.exe PICTURE.bmp
 //
@@ -106,18 +107,21 @@ int wmain(int argc, wchar_t* argv[])
     std::printf("client area %ld x %ld\n", client.right, client.bottom);
     if (client.right != kForm1ClientWidth || client.bottom != kForm1ClientHeight) return Fail("wrong client size");
 
-    // The window's one edit holds what it is given.
+    // As it first appears, started without a table's name: the edit empty.
     HWND edit = FindWindowExW(window, nullptr, L"Edit", nullptr);
     if (!edit) return Fail("no edit in the window");
+    if (GetWindowTextLengthW(edit) != 0) return Fail("the edit is not empty as the window first appears");
+    // Painted before the picture is taken.
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    Sleep(500);
+    if (!SavePicture(window, argv[2])) return Fail("the picture was not written");
+
+    // The window's one edit holds what it is given.
     const std::wstring name = L"C:\\Таблицы\\клиенты.dbf";
     SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
     wchar_t back[64] = {};
     SendMessageW(edit, WM_GETTEXT, 64, reinterpret_cast<LPARAM>(back));
     if (name != back) return Fail("the edit did not keep its text");
-    // Painted before the picture is taken.
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    Sleep(500);
-    if (!SavePicture(window, argv[2])) return Fail("the picture was not written");
 
     PostMessageW(window, WM_CLOSE, 0, 0);
     if (WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0) {
