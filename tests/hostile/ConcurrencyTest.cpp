@@ -84,8 +84,8 @@ TEST(Concurrency, AHolderOfAnotherNameOfTheSameFileKeepsItOut)
     THoldingProcess holder(other, THoldMode::Read);
     ASSERT_TRUE(holder.Holding());
     const TChoices choices;
-    const auto broken =
-        Judge(before, ReadAll(path), RunCorrection(path, choices), Expect(before, path, choices, {}, TOpenOutcome::InUse));
+    const TRun run = RunCorrection(path, choices);
+    const auto broken = Judge(before, ReadAll(path), run, Expect(before, path, choices, {}, TOpenOutcome::InUse));
     EXPECT_TRUE(broken.empty()) << Lines(broken);
 }
 
