@@ -97,12 +97,12 @@ public:
 
     // Exactly buffer.size() bytes at the absolute position, or false.
     bool ReadAt(std::uint64_t position, std::span<std::uint8_t> buffer);
+    bool WriteAt(std::uint64_t position, std::span<const std::uint8_t> data);
 
     // As ReadAt, but from the file system rather than from what this machine
     // has cached of the range, so that on a network or FUSE file system the
     // bytes another machine wrote are seen.
     bool ReadFreshAt(std::uint64_t position, std::span<std::uint8_t> buffer);
-    bool WriteAt(std::uint64_t position, std::span<const std::uint8_t> data);
 
     // The file's length in bytes; nothing when it cannot be had.
     [[nodiscard]] std::optional<std::uint64_t> Size() const;

@@ -362,9 +362,9 @@ bool ReadExactly(int fd, std::uint64_t position, std::span<std::uint8_t> buffer)
     return got >= 0 && static_cast<std::size_t>(got) == buffer.size();
 }
 
-// Drops what this machine cached of the bytes from position on, so that the
-// next read asks the file system. Only whole pages are dropped: the range is
-// widened to the pages it touches.
+// Drops what this machine cached of size bytes at position, so that the next
+// read asks the file system. The kernel drops only whole pages within the
+// range it is given, so the range is widened to the pages it touches.
 void DropCachedPages(int fd, std::uint64_t position, std::size_t size)
 {
     const long pageSize = sysconf(_SC_PAGESIZE);
