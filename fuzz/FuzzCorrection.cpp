@@ -8,7 +8,8 @@
 //   byte 1  code page choice: 0, 1, 2, 3 leave, 4 a value outside them
 //   byte 2  bit 0 remove the index flag; bit 1 insert the date;
 //           bits 2-3 write fault (1 fail, 2 short); bit 4 flush fault;
-//           bits 5-7 which read fails (1 header, 2 the next, 3 the third)
+//           bits 5-7 which read fails (1 header, 2 the next, 3 the third,
+//           4 the fourth: at most the header read again before the write)
 //   byte 3  the date: year 1850 + b, month 1 + b mod 12, day 1 + b mod 28
 //   rest    the table file
 #include "Invariants.h"
@@ -76,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     faults.write = writeFault == 1 ? TFileFault::Fail : writeFault == 2 ? TFileFault::Short : TFileFault::None;
     faults.failFlush = (data[2] & 0x10U) != 0;
     const unsigned failRead = data[2] >> 5;
-    faults.failRead = failRead >= 1 && failRead <= 3 ? static_cast<int>(failRead) - 1 : -1;
+    faults.failRead = failRead >= 1 && failRead <= 4 ? static_cast<int>(failRead) - 1 : -1;
 
     WriteTable(data + 4, size - 4);
     const auto broken = hostile::CheckCorrection(TablePath(), choices, faults);

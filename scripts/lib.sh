@@ -85,8 +85,9 @@ run_under_window_manager() {
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64 wine nsis fonts-wine xvfb python3 locales)
 
 # What the hostile-table tests add: the independent reader the corrected
-# tables are compared in, and Python for it and for the seed generator.
-HOSTILE_PACKAGES=(python3 python3-dbfread)
+# tables are compared in, Python for it and for the seed generator, and
+# bindfs (FUSE) to write a table behind a mount while the tool holds it.
+HOSTILE_PACKAGES=(python3 python3-dbfread bindfs fuse3)
 
 # What the package stage adds: the package's checker and the validators of
 # the menu entry and the AppStream metadata, the MIME database the menu

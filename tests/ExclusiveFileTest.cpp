@@ -7,8 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <thread>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -43,6 +47,15 @@ int InChild(Body body)
     if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
     return WEXITSTATUS(status);
 }
+
+// Hold settings set by a test for as long as it runs.
+struct THoldSettingsScope {
+    explicit THoldSettingsScope(const THoldSettings& settings) : previous(SetHoldSettings(settings)) {}
+    ~THoldSettingsScope() { SetHoldSettings(previous); }
+    THoldSettingsScope(const THoldSettingsScope&) = delete;
+    THoldSettingsScope& operator=(const THoldSettingsScope&) = delete;
+    THoldSettings previous;
+};
 #endif
 
 }  // namespace
@@ -98,6 +111,34 @@ TEST_F(ExclusiveFileTest, ReadsAndWritesAreExact)
     EXPECT_FALSE(file.IsOpen());
     EXPECT_FALSE(file.ReadAt(0, buffer));
     EXPECT_EQ(ReadAll(path), (TBytes{9, 9, 3, 4, 5, 6, 7, 8}));
+}
+
+// The length Open saw is asked again before a write: a file grown or cut
+// since (here through the held file itself, the one way on every platform)
+// is no longer held as it was taken. A fresh read reads what a plain one does.
+TEST_F(ExclusiveFileTest, HoldIntactComparesTheLengthOpenSaw)
+{
+    const std::array<std::uint8_t, 1> byte{0x1A};
+    const struct { const char* what; std::uint64_t at; bool keepsLength; } cases[] = {
+        {"a byte written inside", 3, true}, {"a byte added at the end", 8, false}, {"a byte added far on", 100, false}};
+    for (const auto& c : cases) {
+        const auto path = Make("t.dbf", TBytes{1, 2, 3, 4, 5, 6, 7, 8});
+        TExclusiveFile file;
+        ASSERT_TRUE(file.Open(path)) << c.what;
+        std::array<std::uint8_t, 4> fresh{};
+        EXPECT_TRUE(file.ReadFreshAt(4, fresh)) << c.what;
+        EXPECT_EQ(fresh, (std::array<std::uint8_t, 4>{5, 6, 7, 8})) << c.what;
+        EXPECT_FALSE(file.ReadFreshAt(6, fresh)) << c.what;  // only two bytes are there
+        EXPECT_FALSE(file.ReadFreshAt(UINT64_MAX - 1, fresh)) << c.what;
+        EXPECT_TRUE(file.HoldIntact()) << c.what;
+        ASSERT_TRUE(file.WriteAt(c.at, byte)) << c.what;
+#ifdef _WIN32
+        // The last-write time may wait for the handle to close on Windows:
+        // only the length is sure to tell at once.
+        if (c.keepsLength) continue;
+#endif
+        EXPECT_FALSE(file.HoldIntact()) << c.what;
+    }
 }
 
 TEST_F(ExclusiveFileTest, OneHolderAtATime)
@@ -191,13 +232,8 @@ TEST_F(ExclusiveFileTest, OnANetworkShareTheLocksAndTheLookHoldTheTable)
         EXPECT_TRUE(IsNetworkFileSystem(type)) << std::hex << type;
     }
     EXPECT_FALSE(IsNetworkFileSystem(0xEF53) || IsNetworkFileSystem(0x01021994));  // ext4, tmpfs
-    struct TScope {
-        explicit TScope(const THoldSettings& settings) : previous(SetHoldSettings(settings)) {}
-        ~TScope() { SetHoldSettings(previous); }
-        THoldSettings previous;
-    };
     const auto path = Make("share.dbf");
-    const TScope nfs(THoldSettings{0x6969});
+    const THoldSettingsScope nfs(THoldSettings{0x6969});
     {
         TExclusiveFile held;
         ASSERT_TRUE(held.Open(path));
@@ -215,8 +251,65 @@ TEST_F(ExclusiveFileTest, OnANetworkShareTheLocksAndTheLookHoldTheTable)
     }
     EXPECT_TRUE(TExclusiveFile().Open(path));
     // A look that cannot finish in time counts as finding a holder.
-    const TScope hurried(THoldSettings{0x6969, std::chrono::milliseconds(0)});
+    const THoldSettingsScope hurried(THoldSettings{0x6969, std::chrono::milliseconds(0)});
     EXPECT_FALSE(TExclusiveFile().Open(path));
+}
+
+// Where no lease keeps them out (here a network share, by the test's
+// setting), a program that takes no lock can open the table, write and close
+// it again between two looks for other holders. The length and times, asked
+// again, tell: a program that puts the modification time back cannot put
+// back the change time.
+TEST_F(ExclusiveFileTest, AWriterThatTakesNoLockAndLeavesAgainIsNoticed)
+{
+    const THoldSettingsScope nfs(THoldSettings{0x6969});
+    const auto write = [](int fd, std::uint64_t at) {
+        const std::uint8_t byte = 0x7F;
+        return pwrite(fd, &byte, 1, static_cast<off_t>(at)) == 1;
+    };
+    const struct { const char* what; std::function<bool(int fd)> change; } cases[] = {
+        {"a byte added at the end", [&](int fd) { return write(fd, 64); }},
+        {"a byte written inside", [&](int fd) { return write(fd, 4); }},
+        {"a byte written inside, the modification time put back",
+         [&](int fd) {
+             struct stat before {};
+             if (fstat(fd, &before) != 0 || !write(fd, 4)) return false;
+             const timespec times[2] = {before.st_atim, before.st_mtim};
+             return futimens(fd, times) == 0;
+         }},
+        {"the length cut and restored", [&](int fd) { return ftruncate(fd, 10) == 0 && ftruncate(fd, 64) == 0; }},
+    };
+    for (const auto& c : cases) {
+        const auto path = Make("shared.dbf");
+        TExclusiveFile held;
+        ASSERT_TRUE(held.Open(path)) << c.what;
+        // The other program comes while a box is open, not in the same tick
+        // of the file system's clock as the open.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(InChild([&] {
+                      const int fd = open(path.c_str(), O_WRONLY);
+                      const bool changed = fd >= 0 && c.change(fd);
+                      if (fd >= 0) close(fd);
+                      return changed ? 0 : 1;
+                  }),
+                  0)
+            << c.what;
+        EXPECT_FALSE(held.HoldIntact()) << c.what;
+    }
+    // Reading, and opening and closing without a write, change nothing it asks.
+    const auto path = Make("read.dbf");
+    TExclusiveFile held;
+    ASSERT_TRUE(held.Open(path));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(InChild([&] {
+                  std::array<char, 8> buffer{};
+                  const int fd = open(path.c_str(), O_RDWR);
+                  const bool read = fd >= 0 && pread(fd, buffer.data(), buffer.size(), 0) == 8;
+                  if (fd >= 0) close(fd);
+                  return read ? 0 : 1;
+              }),
+              0);
+    EXPECT_TRUE(held.HoldIntact());
 }
 
 TEST_F(ExclusiveFileTest, NamesThatAreNotTablesAreNotOpened)

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <span>
 
 using namespace std::chrono;
 
@@ -396,6 +397,67 @@ TEST_F(ProcessFileTest, ReservedBytesOfLaterProgramsTypesAreKept)
     // Everything else is corrected as usual.
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(Descriptor(after, 1)), 5), std::string("NAME\0", 5));
     EXPECT_EQ(Descriptor(after, 3)[11], 'N');
+}
+
+// Where no lease keeps them out, a program that takes no lock may write the
+// table between the read and the write. Whatever it changed of what was read
+// (a header byte, a descriptor chunk in use or not, the file's length), or a
+// header that cannot be read again, calls the write off as for a lost hold:
+// the other program's bytes stay, and no summary follows. Changed here
+// through the held file itself, so that it happens alike on every platform.
+TEST_F(ProcessFileTest, ATableChangedBeforeTheWriteIsLeftAsTheOtherProgramLeftIt)
+{
+    TTableLayout layout = Messy();
+    layout.fields.push_back({"", 'C', 0});  // a chunk read, never written: not in use
+    const TBytes original = layout.Build();
+    const std::size_t end = original.size();
+    const struct {
+        const char* what;
+        std::size_t at;
+        TBytes bytes;
+        bool failReread;
+        bool written;
+    } cases[] = {
+        {"nothing changed", 0, {}, false, true},
+        {"the record count", 4, {5, 0, 0, 0}, false, false},
+        {"a descriptor in use", 32 + 11, {'N'}, false, false},
+        {"a chunk read but not in use", 32 + 32 * 3, {'X'}, false, false},
+        {"one more record", end, TBytes(Messy().ComputedRecordLength(), ' '), false, false},
+        {"the header cannot be read again", 0, {}, true, false},
+    };
+    for (const auto& c : cases) {
+        const auto path = Make(original, "changed.dbf");
+        TDBF* held = nullptr;
+        TCorrectionOptions options;
+        options.AdjustChoices = [&](TDBF& table, TCorrectionChoices&) { held = &table; };
+        options.BeforeWrite = [&](std::span<const TByte>, std::span<const TByte>) {
+            return held != nullptr && held->Stream().WriteAt(c.at, c.bytes);
+        };
+        // Reads: the header, the descriptors, the first record, the header again.
+        int reads = 0;
+        auto previous = SetFileFaultHook([&](TFileOp op, std::uint64_t, std::size_t) {
+            return op == TFileOp::Read && reads++ == 3 && c.failReread ? TFileFault::Fail : TFileFault::None;
+        });
+        recorder.messages.clear();
+        const auto outcome = ::CorrectTable(path, {omSet, cpZero, true, false, {}}, options);
+        SetFileFaultHook(std::move(previous));
+        EXPECT_EQ(reads, 4) << c.what;
+
+        TBytes expected = original;
+        if (c.at + c.bytes.size() > expected.size()) expected.resize(c.at + c.bytes.size());
+        std::copy(c.bytes.begin(), c.bytes.end(), expected.begin() + static_cast<std::ptrdiff_t>(c.at));
+        if (c.written) {
+            EXPECT_EQ(outcome.Result, TCorrectionResult::Written) << c.what;
+            EXPECT_TRUE(recorder.messages.empty()) << c.what;
+            EXPECT_NE(ReadAll(path), expected) << c.what;
+        } else {
+            EXPECT_EQ(outcome.Result, TCorrectionResult::NotCorrected) << c.what;
+            EXPECT_EQ(recorder.messages, std::vector<std::string>{InUseMessage("changed.dbf")}) << c.what;
+            EXPECT_EQ(ReadAll(path), expected) << c.what;
+        }
+        // Closed either way: it can be had exclusively again.
+        EXPECT_TRUE(TExclusiveFile().Open(path)) << c.what;
+    }
 }
 
 TEST_F(ProcessFileTest, AFailedWriteRaisesAndShowsNoSummary)

@@ -118,6 +118,53 @@ TEST_F(TableTest, NoRecordsMeansNoRecordRead)
     EXPECT_TRUE(recorder.messages.empty());
 }
 
+// StillAsRead reads again exactly what ReadHeader read in full (the header,
+// and every chunk the header length names, tail and all) and finds it the
+// same while nothing changed, whatever the header was; each byte of that run
+// counts, and nothing else is read.
+TEST_F(TableTest, StillAsReadReadsAgainWhatTheHeaderReadRead)
+{
+    TTableLayout tail = ThreeFields();
+    tail.tail = TBytes(64, 'X');  // two chunks of tail after the terminator
+    const TBytes full = ThreeFields().Build();
+    const struct { const char* what; TBytes bytes; std::size_t reread; } cases[] = {
+        {"three fields", ThreeFields().Build(), 32 + 3 * 32},
+        {"a tail after the terminator", tail.Build(), 32 + 5 * 32},
+        {"ends inside the descriptors", TBytes(full.begin(), full.begin() + 90), 32},
+        {"ends inside the header", TBytes(full.begin(), full.begin() + 20), 0},
+    };
+    for (const auto& c : cases) {
+        const auto path = Make("t.dbf", c.bytes);
+        {
+            TDBF table;
+            table.SetTableName(path);
+            table.Open();
+            ASSERT_TRUE(table.Active()) << c.what;
+            std::vector<std::pair<std::uint64_t, std::size_t>> reads;
+            auto previous = SetFileFaultHook([&](TFileOp op, std::uint64_t position, std::size_t size) {
+                if (op == TFileOp::Read) reads.emplace_back(position, size);
+                return TFileFault::None;
+            });
+            EXPECT_TRUE(table.StillAsRead()) << c.what;
+            SetFileFaultHook(std::move(previous));
+            const auto expected = c.reread == 0 ? decltype(reads){} : decltype(reads){{0, c.reread}};
+            EXPECT_EQ(reads, expected) << c.what;
+            table.Stream().Close();
+            EXPECT_FALSE(table.StillAsRead()) << c.what << ", closed";
+        }
+        // A byte of what was read, changed through the held file.
+        for (std::size_t at = 0; at < c.reread; at += 37) {
+            WriteAll(path, c.bytes);
+            TDBF table;
+            table.SetTableName(path);
+            table.Open();
+            const std::array<TByte, 1> other{static_cast<TByte>(c.bytes[at] ^ 0x40)};
+            ASSERT_TRUE(table.Stream().WriteAt(at, other));
+            EXPECT_FALSE(table.StillAsRead()) << c.what << ", byte " << at;
+        }
+    }
+}
+
 TEST_F(TableTest, EmptyDescriptorsAreCountedOffButNotMoved)
 {
     struct Case {

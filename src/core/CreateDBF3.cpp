@@ -119,10 +119,13 @@ void TDBF::ReadHeader()
 {
     FHeaderRead = false;
     FChunksRead = 0;
+    FBytesRead.clear();
     if (!FStream.ReadAt(0, BytesOf(&FHeader, 1))) {
         NotifyUser(kMsgReadHeader);
         return;
     }
+    const auto header = BytesOf(&FHeader, 1);
+    FBytesRead.assign(header.begin(), header.end());
     const std::uint16_t headerLength = GetLE16(FHeader.HeaderLength);
     FFieldCount = DescriptorCount(headerLength);
     FRecordCount = static_cast<std::int32_t>(GetLE32(FHeader.RecordCount));
@@ -134,12 +137,21 @@ void TDBF::ReadHeader()
         return;
     }
     FChunksRead = FFieldCount;
+    const auto chunks = BytesOf(FFields.data(), FChunksRead);
+    FBytesRead.insert(FBytesRead.end(), chunks.begin(), chunks.end());
     // Empty descriptors are only counted off, not moved. The descriptors end at
     // the terminator: the chunk that begins with it and all after it are the
     // header's tail, never rewritten as descriptors.
     FFieldCount = FieldsInUse(ChunksRead());
     FRecNo = FRecordCount > 0 ? 1 : 0;
     FHeaderRead = true;
+}
+
+bool TDBF::StillAsRead()
+{
+    if (!FStream.IsOpen()) return false;
+    std::vector<TByte> now(FBytesRead.size());
+    return FStream.ReadFreshAt(0, now) && now == FBytesRead && FStream.HoldIntact();
 }
 
 void TDBF::ReadRecord()

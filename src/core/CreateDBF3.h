@@ -11,6 +11,7 @@
 #include <limits>
 #include <span>
 #include <string>
+#include <vector>
 
 using TByte = std::uint8_t;
 
@@ -156,6 +157,15 @@ public:
     [[nodiscard]] std::span<const TByte, kRecordBufferSize> RecordBuffer() const { return FRecordBuffer; }
     TExclusiveFile& Stream() { return FStream; }
 
+    // True when the table is still held and still as ReadHeader found it: the
+    // header and every descriptor chunk it read, read again from the file
+    // system, are the same bytes, and the file's length and times are those
+    // of the open (Stream().HoldIntact()). A program that takes no lock may
+    // have written the table while a box was open; whatever is to be written
+    // over the header asks this last, just before the write. A failed read
+    // counts as a change.
+    [[nodiscard]] bool StillAsRead();
+
 private:
     std::array<TByte, kRecordBufferSize> FRecordBuffer;
     std::string FTableName;
@@ -168,4 +178,5 @@ private:
     TDBFHeader FHeader;
     std::array<TDBFFieldDescriptor, kMaxFields> FFields;  // directly after FHeader
     TExclusiveFile FStream;
+    std::vector<TByte> FBytesRead;  // the header and chunks as read, before any correction
 };

@@ -185,10 +185,11 @@ TCorrectionOutcome CorrectTable(const std::string& fileName, const TCorrectionCh
     }
     if (options.BeforeWrite && !options.BeforeWrite(before, after)) return outcome;
 
-    // While a box was open another program may have taken the table, or moved
+    // While a box was open another program may have taken the table, written
+    // it without taking it (where no lease keeps such programs out), or moved
     // another file over its name: the header read is then out of date, or the
     // file no longer bears the name. Nothing is written.
-    if (!table.Stream().HoldIntact()) {
+    if (!table.StillAsRead()) {
         table.Stream().Close();
         NotifyUser(ExclusiveOpenMessage(table.TableName()));
         return outcome;

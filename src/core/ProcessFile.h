@@ -91,9 +91,12 @@ struct TCorrectionOptions {
 };
 
 // Opens the table exclusively, corrects its header and the descriptors in use
-// and writes them back in place, in one write, flushed. Every failure of the
-// table and every refusal is told through NotifyUser; a failed write raises
-// EStreamWriteError. Says no summary: that is the caller's.
+// and writes them back in place, in one write, flushed. Just before the write
+// (after BeforeWrite) the table must still be as it was read
+// (TDBF::StillAsRead); if not, nothing is written and the user is told the
+// table is in use. Every failure of the table and every refusal is told
+// through NotifyUser; a failed write raises EStreamWriteError. Says no
+// summary: that is the caller's.
 TCorrectionOutcome CorrectTable(const std::string& fileName, const TCorrectionChoices& choices,
                                 const TCorrectionOptions& options = {});
 

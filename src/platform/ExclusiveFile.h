@@ -53,6 +53,19 @@ struct THoldSettings {
 THoldSettings SetHoldSettings(const THoldSettings& settings);
 #endif
 
+// What the file system tells of a file that any write changes: its length
+// and times. On POSIX the modification and change times (a program that puts
+// the modification time back cannot put back the change time); on Windows the
+// last-write time, in 100 ns units, in ModifiedSeconds alone.
+struct TFileState {
+    std::uint64_t Size = 0;
+    std::int64_t ModifiedSeconds = 0;
+    std::int64_t ModifiedFraction = 0;
+    std::int64_t ChangedSeconds = 0;
+    std::int64_t ChangedFraction = 0;
+    bool operator==(const TFileState&) const = default;
+};
+
 class TExclusiveFile {
 public:
     TExclusiveFile() = default;
@@ -75,13 +88,21 @@ public:
     [[nodiscard]] bool IsOpen() const;
 
     // True while the file is still held as Open took it: no other program has
-    // got in since, and the name given to Open still names this file. Asked
-    // just before a write that must not go to a table changed meanwhile.
+    // got in since, the name given to Open still names this file, and its
+    // length and times are still those Open saw (asked of the file system
+    // itself, not of what this machine remembers of it). Asked just before a
+    // write that must not go to a table changed meanwhile; a write of our own
+    // changes the times too.
     [[nodiscard]] bool HoldIntact() const;
 
     // Exactly buffer.size() bytes at the absolute position, or false.
     bool ReadAt(std::uint64_t position, std::span<std::uint8_t> buffer);
     bool WriteAt(std::uint64_t position, std::span<const std::uint8_t> data);
+
+    // As ReadAt, but from the file system rather than from what this machine
+    // has cached of the range, so that on a network or FUSE file system the
+    // bytes another machine wrote are seen.
+    bool ReadFreshAt(std::uint64_t position, std::span<std::uint8_t> buffer);
 
     // The file's length in bytes; nothing when it cannot be had.
     [[nodiscard]] std::optional<std::uint64_t> Size() const;
@@ -93,6 +114,7 @@ public:
 
 private:
     std::string FName;
+    TFileState FSeen;  // as Open saw the file
 #ifdef _WIN32
     void* FHandle = nullptr;
 #else

@@ -14,6 +14,10 @@
 // None of these keeps a holder for ever: a lease is broken after the kernel's
 // lease-break time by any program that opens the file and waits, and nothing
 // stops a rename over the name. So the hold is checked again before a write.
+// Where no lease holds the table, a program that takes no lock can still
+// open, write and close it between our look and our write; the file's length
+// and times, asked again of the file system, and the header read again past
+// the page cache (see the core) tell that it did.
 #include "ExclusiveFile.h"
 
 #include <cerrno>
@@ -328,6 +332,50 @@ bool IsUsableName(const std::string& name)
     return !name.empty() && name.find('\0') == std::string::npos;
 }
 
+// The file's length and times as its file system has them now. Network and
+// FUSE clients answer fstat from attributes they cached a while ago; statx
+// with AT_STATX_FORCE_SYNC makes them ask the server. Where the kernel or a
+// sandbox has no statx, fstat is what there is.
+std::optional<TFileState> FreshState(int fd)
+{
+    constexpr unsigned kWanted = STATX_SIZE | STATX_MTIME | STATX_CTIME;
+    struct statx fresh {};
+    if (statx(fd, "", AT_EMPTY_PATH | AT_STATX_FORCE_SYNC, kWanted, &fresh) == 0) {
+        if ((fresh.stx_mask & kWanted) == kWanted) {
+            return TFileState{fresh.stx_size, fresh.stx_mtime.tv_sec, fresh.stx_mtime.tv_nsec, fresh.stx_ctime.tv_sec,
+                              fresh.stx_ctime.tv_nsec};
+        }
+    } else if (errno != ENOSYS && errno != EPERM) {
+        return std::nullopt;
+    }
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || info.st_size < 0) return std::nullopt;
+    return TFileState{static_cast<std::uint64_t>(info.st_size), info.st_mtim.tv_sec, info.st_mtim.tv_nsec,
+                      info.st_ctim.tv_sec, info.st_ctim.tv_nsec};
+}
+
+// Exactly buffer.size() bytes at the position, or false.
+bool ReadExactly(int fd, std::uint64_t position, std::span<std::uint8_t> buffer)
+{
+    if (position > static_cast<std::uint64_t>(INT64_MAX) - buffer.size()) return false;
+    const ssize_t got = pread(fd, buffer.data(), buffer.size(), static_cast<off_t>(position));
+    return got >= 0 && static_cast<std::size_t>(got) == buffer.size();
+}
+
+// Drops what this machine cached of size bytes at position, so that the next
+// read asks the file system. The kernel drops only whole pages within the
+// range it is given, so the range is widened to the pages it touches.
+void DropCachedPages(int fd, std::uint64_t position, std::size_t size)
+{
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    const std::uint64_t page = pageSize > 0 ? static_cast<std::uint64_t>(pageSize) : 4096U;
+    const std::uint64_t first = position / page * page;
+    const std::uint64_t pages = (position - first + size + page - 1) / page;
+    // Advice: where the cache is the file itself (tmpfs) nothing is dropped,
+    // and nothing needs to be.
+    (void)posix_fadvise(fd, static_cast<off_t>(first), static_cast<off_t>(pages * page), POSIX_FADV_DONTNEED);
+}
+
 }  // namespace
 
 bool IsNetworkFileSystem(std::uint64_t type)
@@ -390,9 +438,15 @@ bool TExclusiveFile::Open(const std::string& name)
         close(fd);
         return false;
     }
+    const auto seen = FreshState(fd);
+    if (!seen) {
+        close(fd);
+        return false;
+    }
     FDescriptor = fd;
     FLeased = leased;
     FName = name;
+    FSeen = *seen;
     return true;
 }
 
@@ -415,6 +469,9 @@ bool TExclusiveFile::HoldIntact() const
         held.st_ino != named.st_ino) {
         return false;
     }
+    // A program that takes no lock may have written the file and closed it
+    // again while no lease kept it out.
+    if (FreshState(FDescriptor) != FSeen) return false;
     // Without a lease nothing kept other programs from opening it meanwhile.
     return FLeased || NoOtherHolder(FDescriptor);
 }
@@ -424,9 +481,17 @@ bool TExclusiveFile::ReadAt(std::uint64_t position, std::span<std::uint8_t> buff
     if (FDescriptor < 0) return false;
     if (buffer.empty()) return true;
     if (InjectedFault(TFileOp::Read, position, buffer.size()) != TFileFault::None) return false;
-    if (position > static_cast<std::uint64_t>(INT64_MAX)) return false;
-    const ssize_t got = pread(FDescriptor, buffer.data(), buffer.size(), static_cast<off_t>(position));
-    return got >= 0 && static_cast<std::size_t>(got) == buffer.size();
+    return ReadExactly(FDescriptor, position, buffer);
+}
+
+bool TExclusiveFile::ReadFreshAt(std::uint64_t position, std::span<std::uint8_t> buffer)
+{
+    if (FDescriptor < 0) return false;
+    if (buffer.empty()) return true;
+    if (InjectedFault(TFileOp::Read, position, buffer.size()) != TFileFault::None) return false;
+    if (position > static_cast<std::uint64_t>(INT64_MAX) - buffer.size()) return false;
+    DropCachedPages(FDescriptor, position, buffer.size());
+    return ReadExactly(FDescriptor, position, buffer);
 }
 
 bool TExclusiveFile::WriteAt(std::uint64_t position, std::span<const std::uint8_t> data)
@@ -456,6 +521,7 @@ void TExclusiveFile::Close()
     FDescriptor = -1;
     FLeased = false;
     FName.clear();
+    FSeen = {};
 }
 
 std::optional<std::uint64_t> TExclusiveFile::Size() const

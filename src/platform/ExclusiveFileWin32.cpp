@@ -22,6 +22,7 @@
 #include <windows.h>
 
 #include <climits>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -126,6 +127,19 @@ bool CannotNameAFile(const std::string& name)
     return name.find_first_of("*?", start) != std::string::npos;
 }
 
+// The file's length and last-write time as the system has them now.
+std::optional<TFileState> CurrentState(HANDLE file)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(file, &info) == 0) return std::nullopt;
+    TFileState state;
+    state.Size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    const FILETIME& written = info.ftLastWriteTime;
+    state.ModifiedSeconds =
+        static_cast<std::int64_t>((static_cast<std::uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime);
+    return state;
+}
+
 // Moves to the absolute position; false when it cannot be reached.
 bool Seek(HANDLE file, std::uint64_t position)
 {
@@ -182,12 +196,14 @@ bool TExclusiveFile::Open(const std::string& name)
     if (file == INVALID_HANDLE_VALUE) return false;
     // The name may have been replaced by something other than a table since
     // it was looked at (a device such as CON or NUL, a pipe).
-    if (GetFileType(file) != FILE_TYPE_DISK) {
+    const auto seen = GetFileType(file) == FILE_TYPE_DISK ? CurrentState(file) : std::nullopt;
+    if (!seen) {
         CloseHandle(file);
         return false;
     }
     FHandle = file;
     FName = name;
+    FSeen = *seen;
     return true;
 }
 
@@ -199,8 +215,10 @@ bool TExclusiveFile::IsOpen() const
 bool TExclusiveFile::HoldIntact() const
 {
     // Share mode 0 keeps every other program out, and the name from being
-    // moved or replaced, for as long as the handle is open.
-    return FHandle != nullptr;
+    // moved or replaced, for as long as the handle is open. The length and
+    // the last-write time are compared all the same: they cost one call, and
+    // a file server that does not keep share modes is not kept out by them.
+    return FHandle != nullptr && CurrentState(FHandle) == FSeen;
 }
 
 bool TExclusiveFile::ReadAt(std::uint64_t position, std::span<std::uint8_t> buffer)
@@ -212,6 +230,13 @@ bool TExclusiveFile::ReadAt(std::uint64_t position, std::span<std::uint8_t> buff
     const auto size = static_cast<DWORD>(buffer.size());
     DWORD got = 0;
     return ReadFile(FHandle, buffer.data(), size, &got, nullptr) != 0 && got == size;
+}
+
+bool TExclusiveFile::ReadFreshAt(std::uint64_t position, std::span<std::uint8_t> buffer)
+{
+    // While the handle keeps every other writer out, what the system caches
+    // of the file is the file.
+    return ReadAt(position, buffer);
 }
 
 bool TExclusiveFile::WriteAt(std::uint64_t position, std::span<const std::uint8_t> data)
@@ -240,6 +265,7 @@ void TExclusiveFile::Close()
     CloseHandle(FHandle);
     FHandle = nullptr;
     FName.clear();
+    FSeen = {};
 }
 
 std::optional<std::uint64_t> TExclusiveFile::Size() const

@@ -47,11 +47,11 @@ TRun Deserialise(const std::string& data)
     return run;
 }
 
-bool DropToNobody()
+bool DropTo(const std::optional<TAccount>& as)
 {
-    if (geteuid() != 0) return true;  // already unprivileged
-    const bool dropped = setgroups(0, nullptr) == 0 && setresgid(NobodyGid(), NobodyGid(), NobodyGid()) == 0 &&
-                         setresuid(NobodyUid(), NobodyUid(), NobodyUid()) == 0 && geteuid() == NobodyUid();
+    if (!as || geteuid() != 0) return true;  // nothing asked, or already unprivileged
+    const bool dropped = setgroups(0, nullptr) == 0 && setresgid(as->gid, as->gid, as->gid) == 0 &&
+                         setresuid(as->uid, as->uid, as->uid) == 0 && geteuid() == as->uid;
     // Changing ids makes a process undumpable, which hides its /proc entries
     // from its own user; a process the user started normally is dumpable.
     return dropped && prctl(PR_SET_DUMPABLE, 1) == 0;
@@ -84,6 +84,11 @@ std::string ReadToEnd(int fd)
 }  // namespace
 
 TChild::TChild(const std::function<TRun(TChild&)>& body, bool unprivileged)
+    : TChild(body, unprivileged ? std::optional(Nobody()) : std::nullopt)
+{
+}
+
+TChild::TChild(const std::function<TRun(TChild&)>& body, std::optional<TAccount> as)
 {
     if (pipe(FToChild) != 0 || pipe(FToParent) != 0 || pipe(FResult) != 0) return;
     FPid = fork();
@@ -92,8 +97,8 @@ TChild::TChild(const std::function<TRun(TChild&)>& body, bool unprivileged)
         close(FToParent[0]);
         close(FResult[0]);
         TRun run;
-        if (unprivileged && !DropToNobody()) {
-            run.raised = "the child could not become nobody";
+        if (!DropTo(as)) {
+            run.raised = "the child could not become user " + std::to_string(as->uid);
         } else {
             run = body(*this);
         }
@@ -180,7 +185,22 @@ unsigned NobodyGid()
     return nobody ? nobody->pw_gid : 65534U;
 }
 
+TAccount Nobody()
+{
+    return {NobodyUid(), NobodyGid()};
+}
+
+TAccount Stranger()
+{
+    return {NobodyUid() - 1, NobodyGid() - 1};
+}
+
 TRun RunInChild(const std::function<TRun()>& body, bool unprivileged)
+{
+    return RunInChild(body, unprivileged ? std::optional(Nobody()) : std::nullopt);
+}
+
+TRun RunInChild(const std::function<TRun()>& body, std::optional<TAccount> as)
 {
     int channel[2];
     if (pipe(channel) != 0) {
@@ -192,8 +212,8 @@ TRun RunInChild(const std::function<TRun()>& body, bool unprivileged)
     if (pid == 0) {
         close(channel[0]);
         TRun run;
-        if (unprivileged && !DropToNobody()) {
-            run.raised = "the child could not become nobody";
+        if (!DropTo(as)) {
+            run.raised = "the child could not become user " + std::to_string(as->uid);
         } else {
             run = body();
         }

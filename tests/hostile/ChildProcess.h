@@ -6,13 +6,27 @@
 #include "Invariants.h"
 
 #include <functional>
+#include <optional>
 
 namespace hostile {
 
-// Runs body in a forked child and returns its run. With unprivileged set and
-// this process running as root, the child first becomes the user "nobody"
-// (all ids, no supplementary groups), so that file permissions apply to it.
-// A child that dies or cannot drop its privileges comes back with raised set.
+// A user a child process becomes: its user and group ids.
+struct TAccount {
+    unsigned uid = 0;
+    unsigned gid = 0;
+};
+
+// "nobody", and a user of no name and no home, neither root nor nobody: the
+// third party when a table belongs to one user and the tool runs as another.
+TAccount Nobody();
+TAccount Stranger();
+
+// Runs body in a forked child and returns its run. With an account given and
+// this process running as root, the child first becomes that user (all ids,
+// no supplementary groups), so that file permissions apply to it; unprivileged
+// is the account of "nobody". A child that dies or cannot drop its privileges
+// comes back with raised set.
+TRun RunInChild(const std::function<TRun()>& body, std::optional<TAccount> as);
 TRun RunInChild(const std::function<TRun()>& body, bool unprivileged = false);
 
 // A second process started at once and run alongside the test: it can signal
@@ -20,6 +34,7 @@ TRun RunInChild(const std::function<TRun()>& body, bool unprivileged = false);
 // wait is bounded, so that a process kept waiting fails the test, not CI.
 class TChild {
 public:
+    TChild(const std::function<TRun(TChild&)>& body, std::optional<TAccount> as);
     explicit TChild(const std::function<TRun(TChild&)>& body, bool unprivileged = false);
     ~TChild();
     TChild(const TChild&) = delete;

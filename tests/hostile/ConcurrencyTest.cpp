@@ -11,6 +11,11 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <thread>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace hostile;
@@ -45,6 +50,97 @@ bool GrantsLeases(const std::string& path)
     close(probe);
     return leases;
 }
+
+// One record announced and none stored, so that the first-record box is
+// shown while the table is held; and the same table as another program
+// leaves it, two records stored and counted.
+struct TAppendedTable {
+    TBytes original;
+    TBytes theirs;
+};
+TAppendedTable AppendedTable()
+{
+    TTableLayout layout;
+    layout.fields = {{"NAME", 'C', 8}};
+    layout.recordCount = 1;
+    layout.actualRecords = 0;
+    TAppendedTable table;
+    table.original = layout.Build();
+    layout.recordCount = layout.actualRecords = 2;
+    table.theirs = layout.Build();
+    return table;
+}
+
+// A program that takes no lock: when told to go, it opens the table, writes
+// its bytes from the start, and closes it again.
+TRun WriteWithoutLocking(TChild& self, const std::string& path, const TBytes& bytes)
+{
+    TRun done;
+    const int fd = self.WaitForGo() ? open(path.c_str(), O_WRONLY) : -1;  // a plain, blocking open
+    if (fd < 0 || pwrite(fd, bytes.data(), bytes.size(), 0) != std::ssize(bytes)) done.raised = "no write";
+    if (fd >= 0) close(fd);
+    return done;
+}
+
+// Judges a correction while the other program wrote: nothing written over
+// what it left, the user told the table is in use, no summary; and its own
+// write went through.
+std::vector<std::string> KeptTheirs(const TAppendedTable& table, const std::string& name, const TBytes& now,
+                                    const TRun& run, const TRun& written)
+{
+    TExpected expected = Expect(table.original, name, {}, {}, TOpenOutcome::TakenMeanwhile);
+    expected.after = table.theirs;
+    auto broken = Judge(table.theirs, now, run, expected);
+    if (written.raised) broken.push_back("the other program: " + *written.raised);
+    return broken;
+}
+
+// A folder mounted at another through FUSE by Debian's bindfs, as another
+// machine's share is: what is written through the folder itself reaches the
+// mount only through the FUSE daemon. Unmounted when the object goes, however
+// the test ends.
+class TBindMount {
+public:
+    TBindMount(const std::filesystem::path& folder, const std::filesystem::path& at) : FAt(at)
+    {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            // The daemon that stays must not hold the test's output open.
+            const int null = open("/dev/null", O_RDWR);
+            for (int fd = 0; fd <= 2; ++fd) dup2(null, fd);
+            close_range(3, ~0U, 0);
+            // The mount keeps what it learnt of names and attributes for a
+            // while, as network clients do (NFS for 3 to 60 seconds).
+            execlp("bindfs", "bindfs", "-o", "attr_timeout=30,entry_timeout=30", folder.c_str(), at.c_str(),
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        int status = 0;
+        if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            FError = WIFEXITED(status) && WEXITSTATUS(status) == 127 ? "bindfs is not installed"
+                                                                      : "bindfs failed (status " +
+                                                                            std::to_string(status) + ")";
+            return;
+        }
+        struct statfs mounted {};
+        FMounted = statfs(at.c_str(), &mounted) == 0 && static_cast<std::uint64_t>(mounted.f_type) == 0x65735546U;
+        if (!FMounted) FError = "nothing FUSE is mounted at " + at.string();
+    }
+    ~TBindMount()
+    {
+        // A daemon still busy is detached: no mount is left behind either way.
+        if (umount2(FAt.c_str(), 0) != 0) umount2(FAt.c_str(), MNT_DETACH);
+    }
+    TBindMount(const TBindMount&) = delete;
+    TBindMount& operator=(const TBindMount&) = delete;
+    [[nodiscard]] bool Mounted() const { return FMounted; }
+    [[nodiscard]] const std::string& Error() const { return FError; }
+
+private:
+    std::filesystem::path FAt;
+    bool FMounted = false;
+    std::string FError;
+};
 
 }  // namespace
 
@@ -84,8 +180,8 @@ TEST(Concurrency, AHolderOfAnotherNameOfTheSameFileKeepsItOut)
     THoldingProcess holder(other, THoldMode::Read);
     ASSERT_TRUE(holder.Holding());
     const TChoices choices;
-    const auto broken =
-        Judge(before, ReadAll(path), RunCorrection(path, choices), Expect(before, path, choices, {}, TOpenOutcome::InUse));
+    const TRun run = RunCorrection(path, choices);
+    const auto broken = Judge(before, ReadAll(path), run, Expect(before, path, choices, {}, TOpenOutcome::InUse));
     EXPECT_TRUE(broken.empty()) << Lines(broken);
 }
 
@@ -199,24 +295,12 @@ TEST(Concurrency, AProgramThatGetsInWhileABoxIsOpenKeepsItsChanges)
     if (!GrantsLeases(path) || previous.empty() || !(std::ofstream(breakTime) << 2)) {
         GTEST_SKIP() << "no leases here, or their break time cannot be shortened";
     }
-    // One record announced and none stored: the first-record box is shown
-    // while the table is held. The other program stores two.
-    TTableLayout layout;
-    layout.fields = {{"NAME", 'C', 8}};
-    layout.recordCount = 1;
-    layout.actualRecords = 0;
-    const TBytes original = layout.Build();
-    layout.recordCount = layout.actualRecords = 2;
-    const TBytes theirs = layout.Build();
+    // The first-record box is shown while the table is held; the other
+    // program stores two records.
+    const TAppendedTable table = AppendedTable();
     for (const bool pastBreakTime : {true, false}) {
-        WriteAll(path, original);
-        TChild other([&](TChild& self) {
-            TRun done;
-            const int fd = self.WaitForGo() ? open(path.c_str(), O_WRONLY) : -1;  // a plain, blocking open
-            if (fd < 0 || pwrite(fd, theirs.data(), theirs.size(), 0) != std::ssize(theirs)) done.raised = "no write";
-            if (fd >= 0) close(fd);
-            return done;
-        });
+        WriteAll(path, table.original);
+        TChild other([&](TChild& self) { return WriteWithoutLocking(self, path, table.theirs); });
         bool keptOut = false;
         const TRun run = RunCorrection(path, {}, {}, {}, [&](const std::string& text) {
             if (text != kReadRecordMsg) return;
@@ -224,11 +308,112 @@ TEST(Concurrency, AProgramThatGetsInWhileABoxIsOpenKeepsItsChanges)
             keptOut = !other.FinishedWithin(500);
             if (pastBreakTime) other.FinishedWithin(15000);
         });
-        EXPECT_TRUE(keptOut && !other.Result().raised) << "past the break time: " << pastBreakTime;
-        TExpected expected = Expect(original, path, {}, {}, TOpenOutcome::TakenMeanwhile);
-        expected.after = theirs;
-        const auto broken = Judge(theirs, ReadAll(path), run, expected);
+        EXPECT_TRUE(keptOut) << "past the break time: " << pastBreakTime;
+        const auto broken = KeptTheirs(table, path, ReadAll(path), run, other.Result());
         EXPECT_TRUE(broken.empty()) << "past the break time: " << pastBreakTime << Lines(broken);
     }
     std::ofstream(breakTime) << previous;
+}
+
+// The table belongs to one user (mode 0666) and the tool runs as another, so
+// the kernel gives no lease: the table is held by the locks and a look for
+// other holders. A program that takes no lock opens it while a box is open,
+// appends two records, sets the count to 2 and closes it before the box is
+// answered. Nothing is written over its header: the user is told the table
+// is in use, no summary follows, and both records stay counted.
+TEST(Concurrency, AWriterThatTakesNoLockWhileABoxIsOpenKeepsItsRecords)
+{
+    if (geteuid() != 0) GTEST_SKIP() << "two users are needed, the table's owner and the tool's: run as root";
+    TScratchDir dir;
+    ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
+    const std::string path = dir.File("shared.dbf");
+    const TAppendedTable table = AppendedTable();
+    WriteAll(path, table.original);
+    ASSERT_EQ(chown(path.c_str(), Nobody().uid, Nobody().gid), 0);
+    ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+    // What the test is about: the tool's user gets no lease on the table.
+    const TRun probe = RunInChild(
+        [&] {
+            TRun leased;
+            const int fd = open(path.c_str(), O_RDONLY);
+            if (fd < 0) leased.raised = "the tool's user cannot open the table";
+            else if (fcntl(fd, F_SETLEASE, F_RDLCK) == 0 || errno != EACCES) leased.raised = "a lease was granted";
+            if (fd >= 0) close(fd);
+            return leased;
+        },
+        Stranger());
+    ASSERT_FALSE(probe.raised) << *probe.raised;
+
+    TChild owner([&](TChild& self) { return WriteWithoutLocking(self, path, table.theirs); }, Nobody());
+    const TRun run = RunInChild(
+        [&] {
+            return RunCorrection(path, {}, {}, {}, [&](const std::string& text) {
+                if (text != kReadRecordMsg) return;
+                owner.Go();
+                owner.FinishedWithin(15000);  // the box is answered once the other program is done
+            });
+        },
+        Stranger());
+    const auto broken = KeptTheirs(table, path, ReadAll(path), run, owner.Result());
+    EXPECT_TRUE(broken.empty()) << Lines(broken);
+    EXPECT_EQ(ReadAll(path)[4], 2) << "the header no longer counts the other program's records";
+}
+
+// The same through a FUSE mount, as another machine writes a shared table:
+// the table is held and corrected through the mount while another program
+// writes it through the folder behind the mount. The mount's client caches
+// the file's pages and attributes; the re-check must reach past both.
+TEST(Concurrency, AWriterBehindAFuseMountIsSeenBeforeTheWrite)
+{
+    if (geteuid() != 0 || access("/dev/fuse", R_OK | W_OK) != 0) {
+        GTEST_SKIP() << "mounting through FUSE needs root and /dev/fuse";
+    }
+    TScratchDir dir;
+    const auto folder = dir.Path() / "behind";
+    const auto mountPoint = dir.Path() / "mounted";
+    std::filesystem::create_directory(folder);
+    std::filesystem::create_directory(mountPoint);
+    const TBindMount mount(folder, mountPoint);
+    ASSERT_TRUE(mount.Mounted()) << mount.Error();
+    const std::string behind = (folder / "remote.dbf").string();
+    const std::string through = (mountPoint / "remote.dbf").string();
+    const TAppendedTable table = AppendedTable();
+
+    // The correction, a box open while the other program writes.
+    WriteAll(behind, table.original);
+    TChild writer([&](TChild& self) { return WriteWithoutLocking(self, behind, table.theirs); });
+    const TRun run = RunCorrection(through, {}, {}, {}, [&](const std::string& text) {
+        if (text != kReadRecordMsg) return;
+        writer.Go();
+        writer.FinishedWithin(15000);
+    });
+    const auto broken = KeptTheirs(table, through, ReadAll(behind), run, writer.Result());
+    EXPECT_TRUE(broken.empty()) << Lines(broken);
+
+    // Each half of the re-check on its own, the length kept: a fresh read
+    // sees the bytes the mount's cache still holds the old way, and the
+    // length and times are asked of the folder behind, not the cache.
+    // A table of its own, so that the mount knows nothing of it before.
+    const std::string otherBehind = (folder / "other.dbf").string();
+    WriteAll(otherBehind, table.original);
+    TExclusiveFile held;
+    ASSERT_TRUE(held.Open((mountPoint / "other.dbf").string()));
+    std::array<std::uint8_t, 32> header{};
+    ASSERT_TRUE(held.ReadAt(0, header));  // now in the mount's cache
+    EXPECT_TRUE(held.HoldIntact());       // and so are the length and times
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    TBytes changed = table.original;
+    changed[4] = 7;
+    const TRun rewritten = RunInChild([&] {
+        TRun done;
+        const int fd = open(otherBehind.c_str(), O_WRONLY);
+        if (fd < 0 || pwrite(fd, changed.data(), 32, 0) != 32) done.raised = "no write";
+        if (fd >= 0) close(fd);
+        return done;
+    });
+    ASSERT_FALSE(rewritten.raised) << *rewritten.raised;
+    // The times first: a read through the mount may refresh them by the way.
+    EXPECT_FALSE(held.HoldIntact()) << "the times were taken from the mount's cache";
+    ASSERT_TRUE(held.ReadFreshAt(0, header));
+    EXPECT_EQ(header[4], 7) << "the fresh read was answered from the mount's cache";
 }

@@ -232,8 +232,10 @@ TEST(FileSystem, AFileNoOneMayWriteIsRefusedEvenToRoot)
     for (const auto& [mode, outcome] : modes) {
         WriteAll(path, SampleTable());
         ASSERT_EQ(chmod(path.c_str(), mode), 0);
-        const auto broken = Judge(SampleTable(), ReadAll(path), RunCorrection(path, {}),
-                                  Expect(SampleTable(), path, {}, {}, outcome));
+        // The run first, then the bytes it left: as arguments of one call the
+        // two would be evaluated in whichever order the compiler likes.
+        const TRun run = RunCorrection(path, {});
+        const auto broken = Judge(SampleTable(), ReadAll(path), run, Expect(SampleTable(), path, {}, {}, outcome));
         EXPECT_TRUE(broken.empty()) << std::oct << mode << Lines(broken);
         ASSERT_EQ(chmod(path.c_str(), 0644), 0);
     }

@@ -31,8 +31,10 @@ std::vector<TChoices> ChoiceMatrix()
 
 std::vector<TFaultPlan> FaultMatrix()
 {
+    // Reads 0 to 3: the last is the header read again before the write, on
+    // tables with descriptors and records.
     return {{0, TFileFault::None, false}, {1, TFileFault::None, false}, {2, TFileFault::None, false},
-            {-1, TFileFault::Fail, false}, {-1, TFileFault::Short, false}, {-1, TFileFault::None, true},
+            {3, TFileFault::None, false}, {-1, TFileFault::Fail, false}, {-1, TFileFault::Short, false}, {-1, TFileFault::None, true},
             {-1, TFileFault::Short, true}};
 }
 

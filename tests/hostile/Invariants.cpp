@@ -223,7 +223,9 @@ TExpected Expect(const TBytes& file, const std::string& fileName, const TChoices
         if (pastTerminator || NameLength(file, at) == 0 || file[at + 16] == 0) --m;
     }
     e.inUse = m;
-    if (open == TOpenOutcome::TakenMeanwhile) {
+    // Just before the write the header and every chunk read are read again:
+    // a table that cannot be read again counts as changed by another program.
+    if (open == TOpenOutcome::TakenMeanwhile || !read(0, 32 + 32 * chunks)) {
         said.push_back(InUseMessage(WithoutDirectory(fileName)));
         return e;
     }

@@ -38,8 +38,9 @@ struct TChoices {
 std::string Describe(const TChoices& choices);
 
 // Faults injected through the file layer's seam. Reads are counted in the
-// order the table issues them (header, descriptors, first record); a read of
-// no bytes is never issued.
+// order the table issues them (header, descriptors, first record, and the
+// header and descriptors again just before the write); a read of no bytes is
+// never issued.
 struct TFaultPlan {
     int failRead = -1;                        // which read fails, counted from 0; -1 none
     TFileFault write = TFileFault::None;      // Fail: nothing written; Short: half of it
@@ -50,8 +51,8 @@ std::string Describe(const TFaultPlan& faults);
 // What the open of an existing, well-named file comes to. Only tests that
 // make the open fail on purpose (another holder, permissions, a vanished
 // file) ask for anything but Opens. TakenMeanwhile: the table opens and is
-// read, but another program takes it (or the name) before the write, so
-// nothing is written and the user is told the file is in use.
+// read, but another program takes it (or the name), or writes it, before the
+// write, so nothing is written and the user is told the file is in use.
 enum class TOpenOutcome { Opens, NotFound, InUse, TakenMeanwhile };
 
 // What a correction must do with a file of these bytes.
