@@ -378,9 +378,10 @@ std::vector<TTableReport> FixBatch(std::span<const std::string> paths, const TCo
             report.Messages.push_back("Резервные копии не сброшены на диск в папке " + ShownName(backupFolder) +
                                       "; таблица не изменена");
         } else if (saved && !gInterrupted) {
+            const std::string backup = report.BackupFile;
             report = FixTable(report.Path, choices, asks, backupFolder, TBackupPass::Write, &report);
             if (report.Fix != TFixState::Written) {
-                RemoveBackup(report.BackupFile);
+                RemoveBackup(backup);
                 report.BackupFile.clear();
             }
         } else if (saved) {
