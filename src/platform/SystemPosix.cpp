@@ -2,6 +2,7 @@
 // The command line's system needs on Linux.
 #include "System.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -143,9 +144,13 @@ TSmallFile ReadSmallFile(const std::string& name, std::size_t limit)
         // Read to the end, not to the length fstat told: the file may grow
         // meanwhile, and no more than the limit is ever kept.
         result.Status = TSmallFileStatus::Read;
-        std::string data(limit + 1, '\0');
+        std::string data(static_cast<std::size_t>(status.st_size) + 1, '\0');
         std::size_t got = 0;
-        while (got < data.size()) {
+        for (;;) {
+            if (got == data.size()) {
+                if (data.size() > limit) break;
+                data.resize(std::min(data.size() * 2, limit + 1));
+            }
             const ssize_t n = read(file, data.data() + got, data.size() - got);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) {

@@ -6,6 +6,7 @@
 #include <windows.h>  // lean, without min and max: see src/cli/CMakeLists.txt
 #include <shellapi.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <io.h>
@@ -153,9 +154,14 @@ TSmallFile ReadSmallFile(const std::string& name, std::size_t limit)
         result.Status = TSmallFileStatus::TooLarge;
         return result;
     }
-    std::string data(limit + 1, '\0');
+    // To the end, not to the length told: the file may grow meanwhile.
+    std::string data(static_cast<std::size_t>(size) + 1, '\0');
     std::size_t got = 0;
-    while (got < data.size()) {
+    for (;;) {
+        if (got == data.size()) {
+            if (data.size() > limit) break;
+            data.resize(std::min(data.size() * 2, limit + 1));
+        }
         DWORD n = 0;
         if (ReadFile(file.Get(), data.data() + got, static_cast<DWORD>(data.size() - got), &n, nullptr) == 0) return result;
         if (n == 0) break;
