@@ -222,7 +222,7 @@ void Refuse(TRestoreReport& report, const std::string& why)
 }
 
 // The backups meant for one table, put back as one chain.
-void RestoreTable(const std::string& path, bool named, std::vector<const TLoaded*> backups,
+void RestoreTable(const std::string& path, bool named, const std::vector<const TLoaded*>& backups,
                   std::vector<TRestoreReport>& reports)
 {
     for (const auto* b : backups) reports[b->Report].Table = path;
@@ -383,7 +383,8 @@ std::optional<std::string> SaveBackup(const std::string& folder, const TBackup& 
     return std::nullopt;
 }
 
-std::vector<TRestoreReport> RestoreBackups(const std::vector<std::string>& names, const std::string& table)
+std::vector<TRestoreReport> RestoreBackups(const std::vector<std::string>& names, const std::string& table,
+                                           const std::function<bool()>& interrupted)
 {
     std::vector<TRestoreReport> reports;
     std::vector<TLoaded> loaded;
@@ -415,6 +416,12 @@ std::vector<TRestoreReport> RestoreBackups(const std::vector<std::string>& names
         if (tables.find(identity->Path) == tables.end()) order.push_back(identity->Path);
         tables[identity->Path].push_back(&b);
     }
-    for (const auto& path : order) RestoreTable(path, !table.empty(), tables[path], reports);
+    for (const auto& path : order) {
+        if (interrupted && interrupted()) {
+            for (const auto* b : tables[path]) Refuse(reports[b->Report], "прервано: не обработана");
+            continue;
+        }
+        RestoreTable(path, !table.empty(), tables[path], reports);
+    }
     return reports;
 }

@@ -11,13 +11,14 @@
 #include "CreateDBF3.h"
 #include "System.h"
 
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 // Larger files are no backups: one holds at most two images of 8 KiB as hex.
-inline constexpr std::size_t kBackupFileLimit = 1024 * 1024;
+inline constexpr std::size_t kBackupFileLimit = std::size_t{1024} * 1024;
 
 // What one backup file holds.
 struct TBackup {
@@ -58,4 +59,7 @@ struct TRestoreReport {
 // holds; a backup that fits no such chain, or whose table changed since, is
 // refused and nothing of it is written. With a table named, every backup is
 // put into that table whatever it names. One report per backup file.
-std::vector<TRestoreReport> RestoreBackups(const std::vector<std::string>& names, const std::string& table = {});
+// Asked between tables: true stops the restore there, the backups of the
+// tables not reached reported as not handled.
+std::vector<TRestoreReport> RestoreBackups(const std::vector<std::string>& names, const std::string& table = {},
+                                           const std::function<bool()>& interrupted = {});

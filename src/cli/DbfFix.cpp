@@ -367,8 +367,8 @@ std::vector<TTableReport> FixBatch(std::span<const std::string> paths, const TCo
         std::erase_if(reports, [](const TTableReport& r) { return !r.BackupFile.empty(); });
         return reports;
     }
-    std::vector<std::string> names;
-    for (const std::size_t i : pending) names.push_back(reports[i].BackupFile);
+    std::vector<std::string> names(pending.size());
+    std::transform(pending.begin(), pending.end(), names.begin(), [&](std::size_t i) { return reports[i].BackupFile; });
     const bool flushed = names.empty() || FlushFilesDurably(names);
     for (auto& report : reports) {
         const bool saved = !report.BackupFile.empty();
@@ -441,10 +441,10 @@ int Fix(const TCommand& command, std::ostream& out, std::ostream& err, bool prog
     return refused > 0 || list.FolderUnreadable ? esFailed : esOk;
 }
 
-int Restore(const TCommand& command, std::ostream& out)
+int Restore(const TCommand& command, std::ostream& out, std::ostream& err)
 {
     int status = esOk;
-    for (const auto& report : RestoreBackups(command.Paths, command.Table)) {
+    for (const auto& report : RestoreBackups(command.Paths, command.Table, [] { return gInterrupted != 0; })) {
         out << ShownName(report.BackupFile) << ": ";
         if (report.Restored) {
             out << "заголовок восстановлен в " << ShownName(report.Table);
@@ -461,7 +461,7 @@ int Restore(const TCommand& command, std::ostream& out)
             out << "\n";
         }
     }
-    return status;
+    return gInterrupted ? Interrupted(err) : status;
 }
 
 // CLI11's own complaints, said in the program's language.
@@ -559,5 +559,5 @@ int DbfFixMain(std::vector<std::string> arguments, std::ostream& out, std::ostre
     if (show.parsed()) return Show(command, out, err, progress);
     if (check.parsed()) return Check(command, out, err, progress);
     if (fix.parsed()) return Fix(command, out, err, progress);
-    return Restore(command, out);
+    return Restore(command, out, err);
 }

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 
 #ifndef _WIN32
@@ -450,4 +451,26 @@ TEST(Backup, ABatchIsWrittenOnlyAfterItsBackups)
     EXPECT_EQ(RunDbfFix({"restore", folder}).status, esOk);
     EXPECT_EQ(ReadAll(tables[0]), WrongTable().Build());
     EXPECT_EQ(ReadAll(tables[2]), WrongTable().Build());
+}
+
+// Ctrl-C during a restore: the table in hand gets its header back, the tables
+// not reached are left as they are and said to be.
+TEST(Backup, InterruptedRestoreFinishesTheTableInHand)
+{
+    TScratchDir dir;
+    const std::string folder = dir.File("backups");
+    const std::vector<std::string> tables{dir.File("1.dbf"), dir.File("2.dbf")};
+    for (const auto& table : tables) WriteAll(table, WrongTable().Build());
+    ASSERT_EQ(RunDbfFix({"fix", "--backup", folder, tables[0], tables[1]}).status, esOk);
+    const TBytes corrected = ReadAll(tables[1]);
+    auto previous = SetFileFaultHook([](TFileOp op, std::uint64_t, std::size_t) {
+        if (op == TFileOp::Write) std::raise(SIGINT);
+        return TFileFault::None;
+    });
+    const TCliRun run = RunDbfFix({"restore", folder});
+    SetFileFaultHook(previous);
+    EXPECT_EQ(run.status, esInterrupted) << run.out;
+    EXPECT_EQ(ReadAll(tables[0]), WrongTable().Build()) << run.out;
+    EXPECT_EQ(ReadAll(tables[1]), corrected) << run.out;
+    EXPECT_NE(run.out.find("прервано"), std::string::npos) << run.out;
 }
