@@ -29,12 +29,6 @@ void PrepareConsole();
 // True when standard error is a terminal (a person watches it).
 bool StandardErrorIsTerminal();
 
-// Creates the file, which must not exist yet, writes the data and pushes it
-// to the disk (the file and, where the system allows, its folder's entry)
-// before returning; false when any of that fails, in which case nothing of
-// the name is left behind.
-bool WriteNewFileDurably(const std::string& name, std::span<const std::uint8_t> data);
-
 // Creates the file, which must not exist yet, and writes the data, leaving
 // the push to the disk to FlushFilesDurably: a batch of files pays for one
 // flush instead of one each. False, and nothing left behind, on failure.

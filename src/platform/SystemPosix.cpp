@@ -64,22 +64,6 @@ bool StandardErrorIsTerminal()
     return isatty(STDERR_FILENO) == 1;
 }
 
-bool WriteNewFileDurably(const std::string& name, std::span<const std::uint8_t> data)
-{
-    const int file = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (file < 0) return false;
-    const bool written = WriteFully(file, data) && fsync(file) == 0;
-    const bool closed = close(file) == 0;
-    if (!written || !closed) {
-        unlink(name.c_str());
-        return false;
-    }
-    // The new entry in its folder must reach the disk too, or a crash could
-    // lose the whole file.
-    FlushFolder(FolderOf(name));
-    return true;
-}
-
 bool WriteNewFile(const std::string& name, std::span<const std::uint8_t> data)
 {
     const int file = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -106,7 +90,7 @@ bool FlushFilesDurably(const std::vector<std::string>& names)
     for (const auto& folder : folders) {
         const int directory = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (directory < 0) return false;
-        flushed = syncfs(directory) == 0 && fsync(directory) == 0 && flushed;
+        flushed = syncfs(directory) == 0 && flushed;
         close(directory);
     }
 #else
@@ -116,8 +100,10 @@ bool FlushFilesDurably(const std::vector<std::string>& names)
         flushed = fsync(file) == 0 && flushed;
         close(file);
     }
-    for (const auto& folder : folders) flushed = FlushFolder(folder) && flushed;
 #endif
+    // The new entries in their folders must reach the disk too, or a crash
+    // could lose whole files.
+    for (const auto& folder : folders) flushed = FlushFolder(folder) && flushed;
     return flushed;
 }
 

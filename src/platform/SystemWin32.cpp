@@ -85,20 +85,6 @@ bool StandardErrorIsTerminal()
     return _isatty(_fileno(stderr)) != 0;
 }
 
-bool WriteNewFileDurably(const std::string& name, std::span<const std::uint8_t> data)
-{
-    const std::wstring wide = NativePath(name).wstring();
-    HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    const bool written = WriteAll(file, data) && FlushFileBuffers(file) != 0;
-    const bool closed = CloseHandle(file) != 0;
-    if (!written || !closed) {
-        DeleteFileW(wide.c_str());
-        return false;
-    }
-    return true;
-}
-
 bool WriteNewFile(const std::string& name, std::span<const std::uint8_t> data)
 {
     const std::wstring wide = NativePath(name).wstring();
