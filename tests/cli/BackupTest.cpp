@@ -58,20 +58,8 @@ struct TFixedTable {
     {
         return nlohmann::json::parse(TextOf(Backups().at(generation)));
     }
-    // The table's bytes after each fix, the last one as it is now.
+    // Another file beside the table.
     [[nodiscard]] std::string Other(const std::string& name) const { return dir.File(name); }
-};
-
-// The current folder for a test's while.
-class TCurrentFolder {
-public:
-    explicit TCurrentFolder(const fs::path& folder) : FPrevious(fs::current_path()) { fs::current_path(folder); }
-    ~TCurrentFolder() { fs::current_path(FPrevious); }
-    TCurrentFolder(const TCurrentFolder&) = delete;
-    TCurrentFolder& operator=(const TCurrentFolder&) = delete;
-
-private:
-    fs::path FPrevious;
 };
 
 }  // namespace
