@@ -380,7 +380,10 @@ std::vector<TTableReport> FixBatch(std::span<const std::string> paths, const TCo
         } else if (saved && !gInterrupted) {
             const std::string backup = report.BackupFile;
             report = FixTable(report.Path, choices, asks, backupFolder, TBackupPass::Write, &report);
-            if (report.Fix != TFixState::Written) {
+            // A write that failed may have left part of the header: its
+            // backup is what is left of the old one.
+            if (report.Fix == TFixState::WriteFailed) report.BackupFile = backup;
+            if (report.Fix != TFixState::Written && report.Fix != TFixState::WriteFailed) {
                 RemoveBackup(backup);
                 report.BackupFile.clear();
             }

@@ -501,7 +501,10 @@ void PrintFix(const TTableReport& r, std::ostream& out)
         if (!r.BackupFile.empty()) out << "; копия: " << r.BackupFile;
         break;
     case TFixState::Unchanged: out << "уже в порядке"; break;
-    case TFixState::WriteFailed: out << "ошибка записи: " << MessagesLine(r.Messages); break;
+    case TFixState::WriteFailed:
+        out << "ошибка записи: " << MessagesLine(r.Messages);
+        if (!r.BackupFile.empty()) out << "; прежний заголовок в копии: " << r.BackupFile;
+        break;
     case TFixState::NotCorrected:
     case TFixState::NotRun: out << "отказ: " << MessagesLine(r.Messages); break;
     }

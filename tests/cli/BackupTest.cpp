@@ -462,3 +462,43 @@ TEST(Backup, InterruptedRestoreFinishesTheTableInHand)
     EXPECT_EQ(ReadAll(tables[1]), corrected) << run.out;
     EXPECT_NE(run.out.find("прервано"), std::string::npos) << run.out;
 }
+
+// A write that fails may leave part of the header: the backup of the table is
+// then what is left of its old header, kept and named. A table not written
+// at all keeps no backup.
+TEST(Backup, AFailedWriteKeepsItsBackup)
+{
+    struct TCase {
+        const char* label;
+        TTableLayout layout;
+        TFileFault fault;
+        int status;
+        bool kept;
+    };
+    const TCase cases[] = {
+        {"a short write", WrongTable(), TFileFault::Short, esFailed, true},
+        {"a failed write", WrongTable(), TFileFault::Fail, esFailed, true},
+        {"written", WrongTable(), TFileFault::None, esOk, true},
+        {"right already", RightTable(), TFileFault::None, esOk, false},
+    };
+    for (const auto& c : cases) {
+        TScratchDir dir;
+        const std::string folder = dir.File("backups");
+        const std::string table = dir.File("t.dbf");
+        const TBytes original = c.layout.Build();
+        WriteAll(table, original);
+        auto previous = SetFileFaultHook([&](TFileOp op, std::uint64_t, std::size_t) {
+            return op == TFileOp::Write ? c.fault : TFileFault::None;
+        });
+        const TCliRun run = RunDbfFix({"fix", "--backup", folder, table});
+        SetFileFaultHook(previous);
+        EXPECT_EQ(run.status, c.status) << c.label << "\n" << run.out;
+        const auto backups = BackupsIn(folder);
+        ASSERT_EQ(backups.size(), c.kept ? 1U : 0U) << c.label << "\n" << run.out;
+        if (!c.kept) continue;
+        EXPECT_NE(run.out.find(backups[0]), std::string::npos) << c.label << ": the backup is not named\n" << run.out;
+        const auto backup = ParseBackup(TextOf(backups[0]));
+        ASSERT_TRUE(backup) << c.label;
+        EXPECT_TRUE(std::equal(backup->Before.begin(), backup->Before.end(), original.begin())) << c.label;
+    }
+}
