@@ -338,47 +338,42 @@ void RemoveBackup(const std::string& name)
     std::filesystem::remove(NativePath(name), error);
 }
 
-// Corrects a batch of tables; with a backup folder, no table is written
+// Corrects a batch of tables, handing over each table's report, in the
+// batch's order, once it is final; with a backup folder, no table is written
 // before its backup is on the disk. A backup whose table was not written
-// after all is removed: it would fit no table's history. Reports in the
-// batch's order; an interrupt leaves the tables not yet written untouched.
-std::vector<TTableReport> FixBatch(std::span<const std::string> paths, const TCorrectionChoices& choices,
-                                   const TDetectionAsks& asks, const std::string& backupFolder,
-                                   const std::function<void()>& onTable)
+// after all is removed: it would fit no table's history. An interrupt leaves
+// the tables not yet written untouched and unreported.
+void FixBatch(std::span<const std::string> paths, const TCorrectionChoices& choices, const TDetectionAsks& asks,
+              const std::string& backupFolder, const std::function<void(const TTableReport&)>& onReport)
 {
-    std::vector<TTableReport> reports;
     if (backupFolder.empty()) {
         for (const auto& path : paths) {
             if (gInterrupted) break;
-            reports.push_back(FixTable(path, choices, asks, backupFolder, TBackupPass::None));
-            onTable();
+            onReport(FixTable(path, choices, asks, backupFolder, TBackupPass::None));
         }
-        return reports;
+        return;
     }
-    std::vector<std::size_t> pending;
+    std::vector<TTableReport> reports;
+    std::vector<std::string> saved;
     for (const auto& path : paths) {
         if (gInterrupted) break;
         reports.push_back(FixTable(path, choices, asks, backupFolder, TBackupPass::Save));
-        if (!reports.back().BackupFile.empty()) pending.push_back(reports.size() - 1);
+        if (!reports.back().BackupFile.empty()) saved.push_back(reports.back().BackupFile);
     }
-    if (gInterrupted) {
-        // The tables whose backups were saved are left as they are.
-        for (const std::size_t i : pending) RemoveBackup(reports[i].BackupFile);
-        std::erase_if(reports, [](const TTableReport& r) { return !r.BackupFile.empty(); });
-        return reports;
-    }
-    std::vector<std::string> names(pending.size());
-    std::transform(pending.begin(), pending.end(), names.begin(), [&](std::size_t i) { return reports[i].BackupFile; });
-    const bool flushed = names.empty() || FlushFilesDurably(names);
+    const bool flushed = saved.empty() || gInterrupted || FlushFilesDurably(saved);
     for (auto& report : reports) {
-        const bool saved = !report.BackupFile.empty();
-        if (saved && !flushed) {
-            RemoveBackup(report.BackupFile);
+        const std::string backup = report.BackupFile;
+        if (!backup.empty() && gInterrupted) {
+            // Saved, not yet written: left as it is.
+            RemoveBackup(backup);
+            continue;
+        }
+        if (!backup.empty() && !flushed) {
+            RemoveBackup(backup);
             report.BackupFile.clear();
             report.Messages.push_back("Резервные копии не сброшены на диск в папке " + ShownName(backupFolder) +
                                       "; таблица не изменена");
-        } else if (saved && !gInterrupted) {
-            const std::string backup = report.BackupFile;
+        } else if (!backup.empty()) {
             report = FixTable(report.Path, choices, asks, backupFolder, TBackupPass::Write, &report);
             // A write that failed may have left part of the header: its
             // backup is what is left of the old one.
@@ -387,16 +382,9 @@ std::vector<TTableReport> FixBatch(std::span<const std::string> paths, const TCo
                 RemoveBackup(backup);
                 report.BackupFile.clear();
             }
-        } else if (saved) {
-            RemoveBackup(report.BackupFile);
-            report.BackupFile.clear();
-            report.Fix = TFixState::NotRun;
         }
-        onTable();
+        onReport(report);
     }
-    // What an interrupt left untouched is not reported as handled.
-    std::erase_if(reports, [](const TTableReport& r) { return r.Fix == TFixState::NotRun; });
-    return reports;
 }
 
 int Fix(const TCommand& command, std::ostream& out, std::ostream& err, bool progressAsked)
@@ -417,25 +405,24 @@ int Fix(const TCommand& command, std::ostream& out, std::ostream& err, bool prog
     std::size_t unchanged = 0;
     std::map<std::string, std::size_t> refusals;  // reason, tables
     std::size_t refused = 0;
-    std::size_t done = 0;
+    const auto tell = [&](const TTableReport& report) {
+        if (report.Fix == TFixState::Written) {
+            ++written;
+        } else if (report.Fix == TFixState::Unchanged) {
+            ++unchanged;
+        } else {
+            ++refused;
+            std::string reason;
+            for (const auto& m : report.Messages) reason += (reason.empty() ? "" : "; ") + m;
+            ++refusals[reason];
+        }
+        Emit(progress, [&] { PrintFix(report, out); });
+        progress.Done(written + unchanged + refused);
+    };
     const std::span<const std::string> tables(list.Tables);
     for (std::size_t start = 0; start < tables.size() && !gInterrupted; start += kBackupBatch) {
-        const auto batch = tables.subspan(start, std::min(kBackupBatch, tables.size() - start));
-        const auto reports = FixBatch(batch, choices, AsksOf(command.Choices), command.BackupFolder,
-                                      [&] { progress.Done(++done); });
-        for (const auto& report : reports) {
-            if (report.Fix == TFixState::Written) {
-                ++written;
-            } else if (report.Fix == TFixState::Unchanged) {
-                ++unchanged;
-            } else {
-                ++refused;
-                std::string reason;
-                for (const auto& m : report.Messages) reason += (reason.empty() ? "" : "; ") + m;
-                ++refusals[reason];
-            }
-            Emit(progress, [&] { PrintFix(report, out); });
-        }
+        FixBatch(tables.subspan(start, std::min(kBackupBatch, tables.size() - start)), choices,
+                 AsksOf(command.Choices), command.BackupFolder, tell);
     }
     progress.Hide();
     out << "Исправлено: " << written << ", уже в порядке: " << unchanged << ", отказ: " << refused << "\n";

@@ -502,3 +502,27 @@ TEST(Backup, AFailedWriteKeepsItsBackup)
         EXPECT_TRUE(std::equal(backup->Before.begin(), backup->Before.end(), original.begin())) << c.label;
     }
 }
+
+// Ctrl-C during fix --backup: the table being written is finished with its
+// backup; the tables of the batch not yet written stay as they were, and keep
+// no backup, which would fit no state they ever had.
+TEST(Backup, InterruptedFixKeepsOnlyTheBackupsOfTablesWritten)
+{
+    TScratchDir dir;
+    const std::string folder = dir.File("backups");
+    const std::vector<std::string> tables{dir.File("1.dbf"), dir.File("2.dbf"), dir.File("3.dbf")};
+    for (const auto& table : tables) WriteAll(table, WrongTable().Build());
+    auto previous = SetFileFaultHook([](TFileOp op, std::uint64_t, std::size_t) {
+        if (op == TFileOp::Write) std::raise(SIGINT);
+        return TFileFault::None;
+    });
+    const TCliRun run = RunDbfFix({"fix", "--backup", folder, tables[0], tables[1], tables[2]});
+    SetFileFaultHook(previous);
+    EXPECT_EQ(run.status, esInterrupted) << run.out;
+    EXPECT_NE(ReadAll(tables[0]), WrongTable().Build()) << run.out;
+    EXPECT_EQ(ReadAll(tables[1]), WrongTable().Build()) << run.out;
+    EXPECT_EQ(ReadAll(tables[2]), WrongTable().Build()) << run.out;
+    const auto backups = BackupsIn(folder);
+    ASSERT_EQ(backups.size(), 1U) << run.out;
+    EXPECT_EQ(ParseBackup(TextOf(backups[0]))->Table, IdentifyFile(tables[0])->Path);
+}
