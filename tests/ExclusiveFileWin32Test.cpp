@@ -59,18 +59,6 @@ private:
     TFileFaultHook FPrevious;
 };
 
-// Works in another folder for a while.
-class TCurrentFolder {
-public:
-    explicit TCurrentFolder(const fs::path& folder) : FPrevious(fs::current_path()) { fs::current_path(folder); }
-    ~TCurrentFolder() { fs::current_path(FPrevious); }
-    TCurrentFolder(const TCurrentFolder&) = delete;
-    TCurrentFolder& operator=(const TCurrentFolder&) = delete;
-
-private:
-    fs::path FPrevious;
-};
-
 }  // namespace
 
 TEST(ExclusiveFileWin32, BaseNameEndsAtTheLastBackslashColonOrSlash)

@@ -102,6 +102,21 @@ private:
     std::filesystem::path FPath;
 };
 
+// Works in another folder for a while.
+class TCurrentFolder {
+public:
+    explicit TCurrentFolder(const std::filesystem::path& folder) : FPrevious(std::filesystem::current_path())
+    {
+        std::filesystem::current_path(folder);
+    }
+    ~TCurrentFolder() { std::filesystem::current_path(FPrevious); }
+    TCurrentFolder(const TCurrentFolder&) = delete;
+    TCurrentFolder& operator=(const TCurrentFolder&) = delete;
+
+private:
+    std::filesystem::path FPrevious;
+};
+
 // Records every text given to NotifyUser while it lives.
 class TMessageRecorder {
 public:

@@ -2,6 +2,7 @@
 #include "DbfFix.h"
 
 #include "Backup.h"
+#include "NotifyUser.h"
 #include "System.h"
 #include "TablePaths.h"
 #include "TableReport.h"
@@ -15,7 +16,9 @@
 #include <csignal>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <span>
 
 namespace {
 
@@ -103,6 +106,7 @@ struct TCommand {
     bool Recursive = false;
     bool Json = false;
     std::string BackupFolder;
+    std::string Table;  // restore: the table every backup goes into
     TChoiceOptions Choices;
 };
 
@@ -261,8 +265,14 @@ int Check(const TCommand& command, std::ostream& out, std::ostream& err, bool pr
     return gInterrupted ? Interrupted(err) : status;
 }
 
+// How a table's write stands to its backup. Backups are saved for a batch of
+// tables first, with the writes called off; then one flush puts them all on
+// the disk; then each table is corrected again and written only when the
+// bytes about to be overwritten are those its backup holds.
+enum class TBackupPass { None, Save, Write };
+
 TTableReport FixTable(const std::string& path, const TCorrectionChoices& choices, const TDetectionAsks& asks,
-                      const std::string& backupFolder)
+                      const std::string& backupFolder, TBackupPass pass, const TTableReport* saved = nullptr)
 {
     TTableReport report;
     report.Path = path;
@@ -281,17 +291,24 @@ TTableReport FixTable(const std::string& path, const TCorrectionChoices& choices
     options.BeforeWrite = [&](std::span<const TByte> before, std::span<const TByte> after) {
         report.Before.assign(before.begin(), before.end());
         report.After.assign(after.begin(), after.end());
-        if (backupFolder.empty()) return true;
-        std::error_code error;
-        const auto size = std::filesystem::file_size(NativePath(path), error);
-        if (error) {
-            NotifyUser("Длина таблицы не узнаётся: резервная копия не записана, таблица не изменена");
+        if (pass == TBackupPass::None) return true;
+        if (pass == TBackupPass::Write) {
+            if (report.Before == saved->Before && report.After == saved->After) {
+                report.BackupFile = saved->BackupFile;
+                return true;
+            }
+            NotifyUser("Таблица изменилась, пока сохранялись резервные копии; не исправлена");
             return false;
         }
-        const auto saved = SaveBackup(backupFolder, {path, size, report.Before, report.After});
-        if (!saved) return false;
-        report.BackupFile = *saved;
-        return true;
+        const auto identity = IdentifyFile(path);
+        if (!identity) {
+            NotifyUser("Таблица не находится по имени: резервная копия не записана, таблица не изменена");
+            return false;
+        }
+        const auto name = SaveBackup(backupFolder, {2, identity->Path, identity->Id, identity->Size, report.Before,
+                                                    report.After});
+        if (name) report.BackupFile = *name;
+        return false;  // the write comes once the batch's backups are on the disk
     };
     try {
         const TCorrectionOutcome outcome = CorrectTable(path, choices, options);
@@ -311,6 +328,65 @@ TTableReport FixTable(const std::string& path, const TCorrectionChoices& choices
     return report;
 }
 
+// Tables corrected together behind one flush of their backups: enough to
+// spread its cost, few enough that a Ctrl-C is heeded soon.
+constexpr std::size_t kBackupBatch = 256;
+
+void RemoveBackup(const std::string& name)
+{
+    std::error_code error;
+    std::filesystem::remove(NativePath(name), error);
+}
+
+// Corrects a batch of tables, handing over each table's report, in the
+// batch's order, once it is final; with a backup folder, no table is written
+// before its backup is on the disk. A backup whose table was not written
+// after all is removed: it would fit no table's history. An interrupt leaves
+// the tables not yet written untouched and unreported.
+void FixBatch(std::span<const std::string> paths, const TCorrectionChoices& choices, const TDetectionAsks& asks,
+              const std::string& backupFolder, const std::function<void(const TTableReport&)>& onReport)
+{
+    if (backupFolder.empty()) {
+        for (const auto& path : paths) {
+            if (gInterrupted) break;
+            onReport(FixTable(path, choices, asks, backupFolder, TBackupPass::None));
+        }
+        return;
+    }
+    std::vector<TTableReport> reports;
+    std::vector<std::string> saved;
+    for (const auto& path : paths) {
+        if (gInterrupted) break;
+        reports.push_back(FixTable(path, choices, asks, backupFolder, TBackupPass::Save));
+        if (!reports.back().BackupFile.empty()) saved.push_back(reports.back().BackupFile);
+    }
+    const bool flushed = saved.empty() || gInterrupted || FlushFilesDurably(saved);
+    for (auto& report : reports) {
+        const std::string backup = report.BackupFile;
+        if (!backup.empty() && gInterrupted) {
+            // Saved, not yet written: left as it is.
+            RemoveBackup(backup);
+            continue;
+        }
+        if (!backup.empty() && !flushed) {
+            RemoveBackup(backup);
+            report.BackupFile.clear();
+            report.Messages.push_back("Резервные копии не сброшены на диск в папке " + ShownName(backupFolder) +
+                                      "; таблица не изменена");
+        } else if (!backup.empty()) {
+            report = FixTable(report.Path, choices, asks, backupFolder, TBackupPass::Write, &report);
+            // A write that failed may have left part of the header: its
+            // backup is what is left of the old one.
+            if (report.Fix == TFixState::WriteFailed) report.BackupFile = backup;
+            if (report.Fix != TFixState::Written && report.Fix != TFixState::WriteFailed) {
+                RemoveBackup(backup);
+                report.BackupFile.clear();
+            }
+        }
+        onReport(report);
+    }
+}
+
 int Fix(const TCommand& command, std::ostream& out, std::ostream& err, bool progressAsked)
 {
     const TCorrectionChoices choices = ToChoices(command.Choices);
@@ -318,7 +394,7 @@ int Fix(const TCommand& command, std::ostream& out, std::ostream& err, bool prog
         std::error_code error;
         std::filesystem::create_directories(NativePath(command.BackupFolder), error);
         if (!std::filesystem::is_directory(NativePath(command.BackupFolder), error)) {
-            err << "Папка для резервных копий не создаётся: " << command.BackupFolder << "\n";
+            err << "Папка для резервных копий не создаётся: " << ShownName(command.BackupFolder) << "\n";
             return esFailed;
         }
     }
@@ -329,9 +405,7 @@ int Fix(const TCommand& command, std::ostream& out, std::ostream& err, bool prog
     std::size_t unchanged = 0;
     std::map<std::string, std::size_t> refusals;  // reason, tables
     std::size_t refused = 0;
-    for (const auto& path : list.Tables) {
-        if (gInterrupted) break;
-        const TTableReport report = FixTable(path, choices, AsksOf(command.Choices), command.BackupFolder);
+    const auto tell = [&](const TTableReport& report) {
         if (report.Fix == TFixState::Written) {
             ++written;
         } else if (report.Fix == TFixState::Unchanged) {
@@ -344,6 +418,11 @@ int Fix(const TCommand& command, std::ostream& out, std::ostream& err, bool prog
         }
         Emit(progress, [&] { PrintFix(report, out); });
         progress.Done(written + unchanged + refused);
+    };
+    const std::span<const std::string> tables(list.Tables);
+    for (std::size_t start = 0; start < tables.size() && !gInterrupted; start += kBackupBatch) {
+        FixBatch(tables.subspan(start, std::min(kBackupBatch, tables.size() - start)), choices,
+                 AsksOf(command.Choices), command.BackupFolder, tell);
     }
     progress.Hide();
     out << "Исправлено: " << written << ", уже в порядке: " << unchanged << ", отказ: " << refused << "\n";
@@ -352,28 +431,26 @@ int Fix(const TCommand& command, std::ostream& out, std::ostream& err, bool prog
     return refused > 0 || list.FolderUnreadable ? esFailed : esOk;
 }
 
-int Restore(const TCommand& command, std::ostream& out, std::ostream& err, bool progressAsked)
+int Restore(const TCommand& command, std::ostream& out, std::ostream& err)
 {
-    TProgress progress(err, progressAsked, command.Paths.size());
     int status = esOk;
-    std::size_t done = 0;
-    for (const auto& backupFile : command.Paths) {
-        if (gInterrupted) break;
-        const TRestoreReport report = RestoreBackup(backupFile);
-        Emit(progress, [&] {
-            out << backupFile << ": ";
-            if (report.Restored) {
-                out << "заголовок восстановлен в " << report.Table << "\n";
-            } else {
-                out << "отказ" << (report.Table.empty() ? "" : " (" + report.Table + ")") << ": ";
-                for (std::size_t i = 0; i < report.Messages.size(); ++i) out << (i ? "; " : "") << report.Messages[i];
-                out << "\n";
+    for (const auto& report : RestoreBackups(command.Paths, command.Table, [] { return gInterrupted != 0; })) {
+        out << ShownName(report.BackupFile) << ": ";
+        if (report.Restored) {
+            out << "заголовок восстановлен в " << ShownName(report.Table);
+            if (report.Generations > 1) {
+                out << " (копия " << report.Generation << " из " << report.Generations << ", от новой к старой)";
             }
-        });
-        if (!report.Restored) status = esFailed;
-        progress.Done(++done);
+            out << "\n";
+        } else {
+            status = esFailed;
+            out << "отказ" << (report.Table.empty() ? "" : " (" + ShownName(report.Table) + ")") << ": ";
+            for (std::size_t i = 0; i < report.Messages.size(); ++i) {
+                out << (i ? "; " : "") << ShownName(report.Messages[i]);
+            }
+            out << "\n";
+        }
     }
-    progress.Hide();
     return gInterrupted ? Interrupted(err) : status;
 }
 
@@ -441,7 +518,13 @@ int DbfFixMain(std::vector<std::string> arguments, std::ostream& out, std::ostre
     fix.add_option("PATH", command.Paths, "таблицы или папки")->required()->type_name("");
 
     auto& restore = *app.add_subcommand("restore", "вернуть заголовки из резервных копий");
-    restore.add_option("BACKUP", command.Paths, "файлы резервных копий (*.dbfbak)")->required()->type_name("");
+    restore.add_option("--table", command.Table,
+                       "восстановить в эту таблицу, какую бы ни называли копии (она переименована, "
+                       "перенесена или восстановлена из архива)")
+        ->type_name("PATH");
+    restore.add_option("BACKUP", command.Paths, "файлы резервных копий (*.dbfbak) или папки с ними")
+        ->required()
+        ->type_name("");
 
     for (auto* sub : {&show, &check, &fix, &restore}) {
         sub->group("Команды");
@@ -466,5 +549,5 @@ int DbfFixMain(std::vector<std::string> arguments, std::ostream& out, std::ostre
     if (show.parsed()) return Show(command, out, err, progress);
     if (check.parsed()) return Check(command, out, err, progress);
     if (fix.parsed()) return Fix(command, out, err, progress);
-    return Restore(command, out, err, progress);
+    return Restore(command, out, err);
 }

@@ -193,6 +193,25 @@ bool IsUtf8(std::string_view text)
     return true;
 }
 
+std::string ShownName(const std::string& name)
+{
+    const std::span bytes(reinterpret_cast<const TByte*>(name.data()), name.size());
+    if (!IsUtf8(name)) return Escaped(bytes);
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const TByte b = bytes[i];
+        // C1 controls are U+0080..U+009F: 0xC2 followed by 0x80..0x9F.
+        const bool c1 = b == 0xC2 && i + 1 < bytes.size() && bytes[i + 1] < 0xA0;
+        if (b < 0x20 || b == 0x7F || c1) {
+            out += Escaped(bytes.subspan(i, c1 ? 2 : 1));
+            if (c1) ++i;
+        } else {
+            out += static_cast<char>(b);
+        }
+    }
+    return out;
+}
+
 std::string JsonName(const std::string& name)
 {
     if (IsUtf8(name)) return name;
@@ -482,7 +501,10 @@ void PrintFix(const TTableReport& r, std::ostream& out)
         if (!r.BackupFile.empty()) out << "; копия: " << r.BackupFile;
         break;
     case TFixState::Unchanged: out << "уже в порядке"; break;
-    case TFixState::WriteFailed: out << "ошибка записи: " << MessagesLine(r.Messages); break;
+    case TFixState::WriteFailed:
+        out << "ошибка записи: " << MessagesLine(r.Messages);
+        if (!r.BackupFile.empty()) out << "; прежний заголовок в копии: " << r.BackupFile;
+        break;
     case TFixState::NotCorrected:
     case TFixState::NotRun: out << "отказ: " << MessagesLine(r.Messages); break;
     }

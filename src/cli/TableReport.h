@@ -134,3 +134,9 @@ nlohmann::json ToJson(const TTableReport& report);
 // when it is not.
 std::string JsonName(const std::string& name);
 bool IsUtf8(std::string_view text);
+
+// A name for people's eyes on a terminal: letters of any alphabet as they
+// are, but control characters (carriage return, escape sequences, C1 codes)
+// and bytes that are not UTF-8 as \xNN, so that no name can move the cursor
+// or rewrite a line already printed.
+std::string ShownName(const std::string& name);

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // What the command-line program needs of the system besides the table file:
 // its arguments as the core takes names, names for the standard library's
-// file calls, the terminal, and files written durably.
+// file calls, the terminal, files written durably, small files read warily
+// and which file a name names.
 //
 // Names travel as the core takes them: on Linux the bytes as given (a name
 // that is not UTF-8 stays as it is); on Windows UTF-8, made from the wide
@@ -10,6 +11,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -26,12 +28,6 @@ void PrepareConsole();
 
 // True when standard error is a terminal (a person watches it).
 bool StandardErrorIsTerminal();
-
-// Creates the file, which must not exist yet, writes the data and pushes it
-// to the disk (the file and, where the system allows, its folder's entry)
-// before returning; false when any of that fails, in which case nothing of
-// the name is left behind.
-bool WriteNewFileDurably(const std::string& name, std::span<const std::uint8_t> data);
 
 // One name in a folder and what it is, links followed (a link to a folder is
 // a folder; a dangling link is neither).
@@ -55,3 +51,41 @@ bool ListFolder(const std::filesystem::path& folder, std::vector<TFolderEntry>& 
 // What tells the folder apart from every other on the machine, however it is
 // reached (through links, by other spellings); false when it cannot be told.
 bool FolderIdentity(const std::filesystem::path& folder, std::string& identity);
+
+// Creates the file, which must not exist yet, and writes the data, leaving
+// the push to the disk to FlushFilesDurably: a batch of files pays for one
+// flush instead of one each. False, and nothing left behind, on failure.
+bool WriteNewFile(const std::string& name, std::span<const std::uint8_t> data);
+
+// Pushes files written and closed before to the disk, with their entries in
+// their folders; false when that cannot be made sure of for any of them.
+bool FlushFilesDurably(const std::vector<std::string>& names);
+
+// A small file read whole, as a reader of files that anybody may have put in
+// its way needs it: opened without waiting (a pipe with no writer, a
+// terminal), refused unless it is a regular file of at most the limit.
+enum class TSmallFileStatus { Read, Missing, Folder, NotRegular, TooLarge, Unreadable };
+struct TSmallFile {
+    TSmallFileStatus Status = TSmallFileStatus::Unreadable;
+    std::string Data;
+};
+TSmallFile ReadSmallFile(const std::string& name, std::size_t limit);
+
+// Which file a name names: the volume (device) and the file's number on it
+// (inode, or Windows file ID). Another file put under the same name has
+// another number; a copy of the file too.
+struct TFileId {
+    std::uint64_t Device = 0;
+    std::uint64_t File = 0;
+    bool operator==(const TFileId&) const = default;
+};
+
+// A file as found by its name: its absolute path with links resolved, so that
+// it is found again from any current folder, its length and, where the file
+// system has one, its identity.
+struct TFileIdentity {
+    std::string Path;
+    std::uint64_t Size = 0;
+    std::optional<TFileId> Id;
+};
+std::optional<TFileIdentity> IdentifyFile(const std::string& name);

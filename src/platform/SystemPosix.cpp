@@ -2,8 +2,13 @@
 // The command line's system needs on Linux.
 #include "System.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <fcntl.h>
+#include <set>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -17,6 +22,22 @@ bool WriteFully(int descriptor, std::span<const std::uint8_t> data)
         data = data.subspan(static_cast<std::size_t>(put));
     }
     return true;
+}
+
+// The folder a file's entry lives in, as open() takes it.
+std::string FolderOf(const std::string& name)
+{
+    const auto folder = std::filesystem::path(name).parent_path();
+    return folder.empty() ? std::string(".") : folder.string();
+}
+
+bool FlushFolder(const std::string& folder)
+{
+    const int directory = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory < 0) return false;
+    const bool flushed = fsync(directory) == 0;
+    close(directory);
+    return flushed;
 }
 
 }  // namespace
@@ -43,23 +64,15 @@ bool StandardErrorIsTerminal()
     return isatty(STDERR_FILENO) == 1;
 }
 
-bool WriteNewFileDurably(const std::string& name, std::span<const std::uint8_t> data)
+bool WriteNewFile(const std::string& name, std::span<const std::uint8_t> data)
 {
     const int file = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (file < 0) return false;
-    const bool written = WriteFully(file, data) && fsync(file) == 0;
+    const bool written = WriteFully(file, data);
     const bool closed = close(file) == 0;
     if (!written || !closed) {
         unlink(name.c_str());
         return false;
-    }
-    // The new entry in its folder must reach the disk too, or a crash could
-    // lose the whole file.
-    const auto folder = std::filesystem::path(name).parent_path();
-    const int directory = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directory >= 0) {
-        fsync(directory);
-        close(directory);
     }
     return true;
 }
@@ -96,4 +109,95 @@ bool FolderIdentity(const std::filesystem::path& folder, std::string& identity)
     std::error_code error;
     identity = std::filesystem::canonical(folder, error).string();
     return !error;
+}
+
+bool FlushFilesDurably(const std::vector<std::string>& names)
+{
+    std::set<std::string> folders;
+    for (const auto& name : names) folders.insert(FolderOf(name));
+    bool flushed = true;
+#ifdef __linux__
+    // One flush of each file system holding the files writes them all out in
+    // one journal commit, where a flush per file commits once per file.
+    // Since Linux 5.8 it also reports a write that failed since the files
+    // were written.
+    for (const auto& folder : folders) {
+        const int directory = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (directory < 0) return false;
+        flushed = syncfs(directory) == 0 && flushed;
+        close(directory);
+    }
+#else
+    for (const auto& name : names) {
+        const int file = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+        if (file < 0) return false;
+        flushed = fsync(file) == 0 && flushed;
+        close(file);
+    }
+#endif
+    // The new entries in their folders must reach the disk too, or a crash
+    // could lose whole files.
+    for (const auto& folder : folders) flushed = FlushFolder(folder) && flushed;
+    return flushed;
+}
+
+TSmallFile ReadSmallFile(const std::string& name, std::size_t limit)
+{
+    TSmallFile result;
+    // Without blocking: a pipe nobody writes to would wait for ever in
+    // open(), and a terminal must not become the controlling one.
+    const int file = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (file < 0) {
+        result.Status = errno == ENOENT || errno == ENOTDIR ? TSmallFileStatus::Missing : TSmallFileStatus::Unreadable;
+        return result;
+    }
+    struct stat status {};
+    if (fstat(file, &status) != 0) {
+        result.Status = TSmallFileStatus::Unreadable;
+    } else if (S_ISDIR(status.st_mode)) {
+        result.Status = TSmallFileStatus::Folder;
+    } else if (!S_ISREG(status.st_mode)) {
+        result.Status = TSmallFileStatus::NotRegular;
+    } else if (status.st_size < 0 || static_cast<std::uint64_t>(status.st_size) > limit) {
+        result.Status = TSmallFileStatus::TooLarge;
+    } else {
+        // Read to the end, not to the length fstat told: the file may grow
+        // meanwhile, and no more than the limit is ever kept.
+        result.Status = TSmallFileStatus::Read;
+        std::string data(static_cast<std::size_t>(status.st_size) + 1, '\0');
+        std::size_t got = 0;
+        for (;;) {
+            if (got == data.size()) {
+                if (data.size() > limit) break;
+                data.resize(std::min(data.size() * 2, limit + 1));
+            }
+            const ssize_t n = read(file, data.data() + got, data.size() - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                result.Status = TSmallFileStatus::Unreadable;
+                break;
+            }
+            if (n == 0) break;
+            got += static_cast<std::size_t>(n);
+        }
+        if (result.Status == TSmallFileStatus::Read && got > limit) result.Status = TSmallFileStatus::TooLarge;
+        if (result.Status == TSmallFileStatus::Read) {
+            data.resize(got);
+            result.Data = std::move(data);
+        }
+    }
+    close(file);
+    return result;
+}
+
+std::optional<TFileIdentity> IdentifyFile(const std::string& name)
+{
+    char resolved[PATH_MAX];
+    struct stat status {};
+    if (realpath(name.c_str(), resolved) == nullptr || stat(resolved, &status) != 0) return std::nullopt;
+    TFileIdentity identity;
+    identity.Path = resolved;
+    identity.Size = status.st_size > 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
+    identity.Id = TFileId{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+    return identity;
 }

@@ -6,6 +6,7 @@
 #include <windows.h>  // lean, without min and max: see src/cli/CMakeLists.txt
 #include <shellapi.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <io.h>
@@ -22,6 +23,31 @@ std::string Utf16ToUtf8(std::wstring_view text)
     std::string out(static_cast<std::size_t>(length), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), length, nullptr, nullptr);
     return out;
+}
+
+// A handle closed when it goes out of scope.
+class THandle {
+public:
+    explicit THandle(HANDLE handle) : FHandle(handle) {}
+    ~THandle()
+    {
+        if (Valid()) CloseHandle(FHandle);
+    }
+    THandle(const THandle&) = delete;
+    THandle& operator=(const THandle&) = delete;
+    [[nodiscard]] bool Valid() const { return FHandle != INVALID_HANDLE_VALUE; }
+    [[nodiscard]] HANDLE Get() const { return FHandle; }
+
+private:
+    HANDLE FHandle;
+};
+
+bool WriteAll(HANDLE file, std::span<const std::uint8_t> data)
+{
+    if (data.size() > MAXDWORD) return false;
+    if (data.empty()) return true;
+    DWORD put = 0;
+    return WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &put, nullptr) != 0 && put == data.size();
 }
 
 }  // namespace
@@ -62,18 +88,12 @@ bool StandardErrorIsTerminal()
     return _isatty(_fileno(stderr)) != 0;
 }
 
-bool WriteNewFileDurably(const std::string& name, std::span<const std::uint8_t> data)
+bool WriteNewFile(const std::string& name, std::span<const std::uint8_t> data)
 {
     const std::wstring wide = NativePath(name).wstring();
     HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
-    bool written = data.size() <= MAXDWORD;
-    if (written && !data.empty()) {
-        DWORD put = 0;
-        written = WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &put, nullptr) != 0 &&
-                  put == data.size();
-    }
-    written = written && FlushFileBuffers(file) != 0;
+    const bool written = WriteAll(file, data);
     const bool closed = CloseHandle(file) != 0;
     if (!written || !closed) {
         DeleteFileW(wide.c_str());
@@ -178,4 +198,105 @@ bool FolderIdentity(const std::filesystem::path& folder, std::string& identity)
         (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
     identity = std::to_string(information.dwVolumeSerialNumber) + ":" + std::to_string(index);
     return true;
+}
+
+bool FlushFilesDurably(const std::vector<std::string>& names)
+{
+    // Windows flushes a file through a handle that may write; the folder's
+    // entry goes with the file's own metadata.
+    bool flushed = true;
+    for (const auto& name : names) {
+        const THandle file(CreateFileW(NativePath(name).wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        flushed = file.Valid() && FlushFileBuffers(file.Get()) != 0 && flushed;
+    }
+    return flushed;
+}
+
+TSmallFile ReadSmallFile(const std::string& name, std::size_t limit)
+{
+    TSmallFile result;
+    // Backup semantics let a folder be opened, so that it is told as one.
+    const THandle file(CreateFileW(NativePath(name).wstring().c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file.Valid()) {
+        const DWORD error = GetLastError();
+        result.Status = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? TSmallFileStatus::Missing
+                                                                                       : TSmallFileStatus::Unreadable;
+        return result;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileType(file.Get()) != FILE_TYPE_DISK) {
+        result.Status = TSmallFileStatus::NotRegular;
+        return result;
+    }
+    if (GetFileInformationByHandle(file.Get(), &info) == 0) return result;
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        result.Status = TSmallFileStatus::Folder;
+        return result;
+    }
+    const std::uint64_t size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    if (size > limit || limit >= MAXDWORD) {
+        result.Status = TSmallFileStatus::TooLarge;
+        return result;
+    }
+    // To the end, not to the length told: the file may grow meanwhile.
+    std::string data(static_cast<std::size_t>(size) + 1, '\0');
+    std::size_t got = 0;
+    for (;;) {
+        if (got == data.size()) {
+            if (data.size() > limit) break;
+            data.resize(std::min(data.size() * 2, limit + 1));
+        }
+        DWORD n = 0;
+        if (ReadFile(file.Get(), data.data() + got, static_cast<DWORD>(data.size() - got), &n, nullptr) == 0) return result;
+        if (n == 0) break;
+        got += n;
+    }
+    if (got > limit) {
+        result.Status = TSmallFileStatus::TooLarge;
+        return result;
+    }
+    data.resize(got);
+    result.Data = std::move(data);
+    result.Status = TSmallFileStatus::Read;
+    return result;
+}
+
+std::optional<TFileIdentity> IdentifyFile(const std::string& name)
+{
+    // No access asked beyond the attributes: that is granted even while the
+    // table is held with no sharing.
+    const THandle file(CreateFileW(NativePath(name).wstring().c_str(), 0,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file.Valid()) return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileInformationByHandle(file.Get(), &info) == 0) return std::nullopt;
+    TFileIdentity identity;
+    identity.Size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    identity.Id = TFileId{info.dwVolumeSerialNumber,
+                          (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+    std::wstring path(MAX_PATH, L'\0');
+    DWORD length = GetFinalPathNameByHandleW(file.Get(), path.data(), static_cast<DWORD>(path.size()), 0);
+    if (length >= path.size()) {
+        path.resize(length + 1);
+        length = GetFinalPathNameByHandleW(file.Get(), path.data(), static_cast<DWORD>(path.size()), 0);
+    }
+    if (length == 0 || length >= path.size()) {
+        std::error_code error;
+        identity.Path = NameOf(std::filesystem::absolute(NativePath(name), error));
+        if (error) return std::nullopt;
+        return identity;
+    }
+    path.resize(length);
+    // \\?\C:\... and \\?\UNC\server\share\... as people write them.
+    if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+        path = L"\\\\" + path.substr(8);
+    } else if (path.rfind(L"\\\\?\\", 0) == 0) {
+        path = path.substr(4);
+    }
+    identity.Path = Utf16ToUtf8(path);
+    return identity;
 }

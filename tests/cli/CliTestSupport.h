@@ -5,6 +5,8 @@
 #include "DbfFix.h"
 #include "TestSupport.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -46,4 +48,24 @@ inline TTableLayout WrongTable()
     layout.junk = 0x5A;
     layout.mdxFlag = 1;
     return layout;
+}
+
+// The backup files in a folder, by name.
+inline std::vector<std::string> BackupsIn(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+inline std::string TextOf(const std::filesystem::path& path)
+{
+    const TBytes bytes = ReadAll(path);
+    return {bytes.begin(), bytes.end()};
+}
+
+inline void WriteText(const std::filesystem::path& path, const std::string& text)
+{
+    WriteAll(path, TBytes(text.begin(), text.end()));
 }

@@ -4,6 +4,7 @@
 #include "Backup.h"
 #include "CliTestSupport.h"
 #include "ExclusiveFile.h"
+#include "System.h"
 #include "TableReport.h"
 
 #include <gtest/gtest.h>
@@ -165,7 +166,7 @@ TEST(DbfFix, BackupIsSavedBeforeTheTableIsTouched)
     SetFileFaultHook(previous);
     ASSERT_EQ(run.status, esOk) << run.out << run.err;
     ASSERT_TRUE(seen.has_value()) << "no backup on the disk when the table was written";
-    EXPECT_EQ(seen->Table, tables.wrong);
+    EXPECT_EQ(seen->Table, IdentifyFile(tables.wrong)->Path);
     EXPECT_EQ(seen->Size, original.size());
     EXPECT_EQ(seen->Before, TBytes(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(seen->Before.size())));
     const TBytes after = ReadAll(tables.wrong);

@@ -146,6 +146,30 @@ std::string Describe(const TFaultPlan& f)
     return s.str();
 }
 
+std::vector<std::string> JudgeRestore(const TBytes& before, const TBytes& after)
+{
+    std::vector<std::string> broken;
+    if (after.size() != before.size()) {
+        broken.push_back("the length changed: " + std::to_string(before.size()) + " -> " + std::to_string(after.size()));
+        return broken;
+    }
+    if (before.size() < 12) {
+        if (after != before) broken.push_back("a table too short for a header was written");
+        return broken;
+    }
+    if (!std::equal(before.begin() + 8, before.begin() + 12, after.begin() + 8)) {
+        broken.push_back("the header length or the record length changed");
+    }
+    const std::size_t headerLength = before[8] | static_cast<std::size_t>(before[9]) << 8;
+    for (std::size_t i = std::min(headerLength, before.size()); i < before.size(); ++i) {
+        if (before[i] != after[i]) {
+            broken.push_back("byte " + std::to_string(i) + ", past the header, changed");
+            break;
+        }
+    }
+    return broken;
+}
+
 std::string Lines(const std::vector<std::string>& broken)
 {
     std::string out;

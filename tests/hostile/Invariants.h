@@ -101,6 +101,12 @@ std::vector<std::string> Judge(const TBytes& before, const TBytes& after, const 
 std::vector<std::string> CheckCorrection(const std::string& fileName, const TChoices& choices,
                                          const TFaultPlan& faults = {});
 
+// A restore of a header backup, judged by the table's bytes before and after
+// it: the length, the header length and the record length stay, and no byte
+// at or after the header length changes, whatever the backup held. Returns
+// the broken invariants; empty when all hold.
+std::vector<std::string> JudgeRestore(const TBytes& before, const TBytes& after);
+
 // The broken invariants, each on an indented line of its own, for a failure message.
 std::string Lines(const std::vector<std::string>& broken);
 
