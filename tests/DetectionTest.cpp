@@ -123,10 +123,10 @@ struct TEncodingCase {
 using V = TEncodingVerdict;
 using A = THeaderByteAgreement;
 const TEncodingCase kEncodingCases[] = {
-    {"dos866_marked_101", TText::Dos866, 0x65, V::Named, "IBM866", 38, A::Agrees},
+    {"dos866_marked_101", TText::Dos866, 0x65, V::AlreadyNamed, "IBM866", std::nullopt, A::Agrees},
     {"dos866_marked_87", TText::Dos866, 0x57, V::Named, "IBM866", 38, A::Disagrees},
-    {"win1251_marked_87", TText::Win1251, 0x57, V::Named, "WINDOWS-1251", 87, A::Agrees},
-    {"win1251_marked_201", TText::Win1251, 0xC9, V::Named, "WINDOWS-1251", 87, A::Agrees},
+    {"win1251_marked_87", TText::Win1251, 0x57, V::AlreadyNamed, "WINDOWS-1251", std::nullopt, A::Agrees},
+    {"win1251_marked_201", TText::Win1251, 0xC9, V::AlreadyNamed, "WINDOWS-1251", std::nullopt, A::Agrees},
     {"win1251_marked_38", TText::Win1251, 0x26, V::Named, "WINDOWS-1251", 87, A::Disagrees},
     {"koi8r_unmarked", TText::Koi8r, 0x00, V::Unnamed, "KOI8-R", std::nullopt, A::NotStated},
     {"utf8_marked_38", TText::Utf8, 0x26, V::Unnamed, "UTF-8", std::nullopt, A::Disagrees},
@@ -141,14 +141,10 @@ TEST_P(EncodingDetection, NamesTheRecordsEncodingAndItsCodePageByte)
     TScratchDir dir;
     const auto findings = Inspect(dir, PeopleTable(c.Text, c.HeaderByte, 40).Build());
     const auto& found = findings.Encoding;
-#if DBF_HAVE_UCHARDET
     EXPECT_EQ(found.Verdict, c.Verdict);
     EXPECT_EQ(found.Charset, c.Charset);
     EXPECT_EQ(found.CodePage, c.CodePage);
     EXPECT_EQ(found.Agreement, c.Agreement);
-#else
-    EXPECT_EQ(found.Verdict, c.Text == TText::Ascii ? TEncodingVerdict::NoHighBytes : TEncodingVerdict::Unavailable);
-#endif
     EXPECT_EQ(found.HeaderByte, c.HeaderByte);
     EXPECT_EQ(found.SampledRecords, 40U);
     EXPECT_EQ(found.SampledBytes, 40U * (60 + 60 + 30));
@@ -428,6 +424,9 @@ TEST(DbfFixSettles, CodePageAndRecordCountByTheRecords)
     }
     // Scripts get both findings.
     const auto shown = nlohmann::json::parse(RunDbfFix({"show", "--json", dir.File("settle.dbf")}).out);
-    EXPECT_EQ(shown["tables"][0]["encoding"]["codepage"], 38);
+    // The byte written now names the encoding: nothing more to write.
+    EXPECT_EQ(shown["tables"][0]["encoding"]["verdict"], "already-named");
+    EXPECT_EQ(shown["tables"][0]["encoding"]["charset"], "IBM866");
+    EXPECT_TRUE(shown["tables"][0]["encoding"]["codepage"].is_null());
     EXPECT_TRUE(shown["tables"][0]["record_count_check"].is_object());
 }
