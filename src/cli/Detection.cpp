@@ -12,6 +12,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <numeric>
 #include <string_view>
 
 namespace {
@@ -205,8 +207,7 @@ const TReadings& Readings()
         for (std::size_t e = 0; e < kEncodings.size(); ++e) {
             for (std::size_t b = 0; b < 128; ++b) r.Bytes[e][b] = ReadingOf(kEncodings[e].High[b]);
         }
-        int total = 0;
-        for (const int perMille : kLetterPerMille) total += perMille;
+        const int total = std::accumulate(kLetterPerMille.begin(), kLetterPerMille.end(), 0);
         for (std::size_t i = 0; i < 32; ++i) r.LetterBits[i] = -std::log2(double(kLetterPerMille[i]) / total);
         return r;
     }();
@@ -586,7 +587,8 @@ TEncodingCheck DetectEncoding(std::span<const TByte> texts, TByte headerByte)
         }
         const bool clear = !runnerUp || check.RunnerUpBits - check.BestBits >= kMinMarginBits;
         if (check.Letters >= kMinLetters && clear) {
-            for (const std::size_t e : alike) group.emplace_back(kEncodings[e].Name);
+            std::transform(alike.begin(), alike.end(), std::back_inserter(group),
+                           [](std::size_t e) { return std::string(kEncodings[e].Name); });
         }
     }
     if (group.empty()) {
@@ -616,9 +618,9 @@ TEncodingCheck DetectEncoding(std::span<const TByte> texts, TByte headerByte)
         return check;
     }
     // The first of the group that a byte the tool writes names.
-    for (const auto& charset : group) {
-        if ((check.CodePage = CodePageOf(charset))) break;
-    }
+    const auto written = std::find_if(group.begin(), group.end(),
+                                      [](const std::string& charset) { return CodePageOf(charset).has_value(); });
+    if (written != group.end()) check.CodePage = CodePageOf(*written);
     check.Verdict = check.CodePage ? TEncodingVerdict::Named : TEncodingVerdict::Unnamed;
     if (!check.CodePage) {
         check.Reason = "ни один байт, который пишет программа, не называет " + check.Charset + kLeftAsItIs;
