@@ -217,7 +217,13 @@ const TReadings& Readings()
 struct TReadingScore {
     double Bits = 0;
     std::uint64_t Letters = 0;
+    std::uint64_t AmongLatin = 0;  // of the letters, those written against a Latin letter
 };
+
+bool IsLatinLetter(TByte byte)
+{
+    return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z');
+}
 
 TReadingScore ScoreReading(std::span<const TByte> texts, std::size_t encoding)
 {
@@ -228,7 +234,7 @@ TReadingScore ScoreReading(std::span<const TByte> texts, std::size_t encoding)
     const auto isLetter = [&](std::size_t at) {
         if (at >= texts.size()) return false;
         const TByte byte = texts[at];
-        if (byte < 0x80) return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z');
+        if (byte < 0x80) return IsLatinLetter(byte);
         return readingAt(at)->Reading == TReading::Letter;
     };
     TReadingScore score;
@@ -249,6 +255,8 @@ TReadingScore ScoreReading(std::span<const TByte> texts, std::size_t encoding)
         case TReading::Letter:
             score.Bits += readings.LetterBits[reading->Letter];
             ++score.Letters;
+            score.AmongLatin += (at > 0 && IsLatinLetter(texts[at - 1])) ||
+                                (at + 1 < texts.size() && IsLatinLetter(texts[at + 1]));
             upper += reading->Upper;
             // Words are capitalised or all upper case: "иВАНОВ" and "ВСр" are
             // how a text reads in an encoding that puts its cases elsewhere.
@@ -548,6 +556,8 @@ TEncodingCheck DetectEncoding(std::span<const TByte> texts, TByte headerByte)
     // never well-formed UTF-8.
     const TUtf8Scan utf8 = ScanUtf8(texts);
     std::vector<std::string> group;  // the encodings that read the sample alike, the one named first
+    bool latinWords = false;
+    std::uint64_t amongLatin = 0;
     if (utf8.Valid && utf8.Cyrillic > 0) {
         check.Letters = utf8.Cyrillic;
         check.Best = "UTF-8";
@@ -586,7 +596,11 @@ TEncodingCheck DetectEncoding(std::span<const TByte> texts, TByte headerByte)
             check.RunnerUpBits = scores[*runnerUp].Bits;
         }
         const bool clear = !runnerUp || check.RunnerUpBits - check.BestBits >= kMinMarginBits;
-        if (check.Letters >= kMinLetters && clear) {
+        // Accented letters of a Latin script read as Cyrillic ones inside
+        // Latin words ("MьllerstraЯe"): Russian words are not written so.
+        latinWords = 4 * scores[best].AmongLatin > scores[best].Letters;
+        amongLatin = scores[best].AmongLatin;
+        if (check.Letters >= kMinLetters && clear && !latinWords) {
             std::transform(alike.begin(), alike.end(), std::back_inserter(group),
                            [](std::size_t e) { return std::string(kEncodings[e].Name); });
         }
@@ -601,6 +615,10 @@ TEncodingCheck DetectEncoding(std::span<const TByte> texts, TByte headerByte)
                             Bits(check.RunnerUpBits) + " бит (разница " + Bits(margin);
             if (margin < kMinMarginBits) check.Reason += ", нужно не меньше " + Bits(kMinMarginBits);
             check.Reason += ")";
+        }
+        if (latinWords) {
+            check.Reason += "; " + std::to_string(amongLatin) + " из них стоят вплотную к латинским буквам, как буквы " +
+                            "с диакритикой в латинских словах";
         }
         check.Reason += kLeftAsItIs;
         return check;
