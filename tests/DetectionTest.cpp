@@ -448,6 +448,12 @@ TEST(EncodingDetectionRules, DecidesOnlyOnProofAndKeepsARightByte)
         }
         const std::string line = Describe(found);
         EXPECT_NE(line.find(c.Told), std::string::npos) << line;
+        nlohmann::json json;
+        ToJson(found, json);
+        EXPECT_EQ(json["verdict"] == "unsure", c.Verdict == V::Unsure);
+        EXPECT_EQ(json["cyrillic_letters"], found.Letters);
+        EXPECT_EQ(json["reads_alike"], c.ReadAlike);
+        EXPECT_EQ(json["best"].is_null() ? "" : json["best"]["charset"], found.Best);
         // What --codepage=auto does with it: a byte only where one was found
         // that the header does not already name.
         TCorrectionChoices choices;

@@ -56,7 +56,7 @@ enum class TEncodingVerdict {
     Named,         // found, and a code page byte the tool writes names it
     AlreadyNamed,  // found, and the header's own byte already names it: kept
     Unnamed,       // found, but no byte the tool writes names it
-    Unsure,        // the evidence is too thin to decide: too few letters, or too close a second
+    Unsure,        // the evidence is too thin: too few letters, too close a second, or Latin words
     NoHighBytes,   // the sample holds no byte above 127: plain ASCII says nothing
     NoText,        // no records, or no character fields, to look at
     ReadFailed,    // the sample could not be read
