@@ -25,10 +25,11 @@ ensure_packages() {
 }
 
 # What every build of the core needs, and the command line beside it:
-# uchardet for the records' encoding, CLI11 and the JSON library (both
-# header-only: the Windows cross build takes them from here too).
+# CLI11 and the JSON library (both header-only: the Windows cross build takes
+# them from here too), and Russian prose (fortunes-ru) for the test of the
+# records' encoding.
 CORE_PACKAGES=(ca-certificates cmake ninja-build g++ make googletest libgtest-dev libgmock-dev
-    libuchardet-dev libcli11-dev nlohmann-json3-dev)
+    libcli11-dev nlohmann-json3-dev fortunes-ru)
 
 # What the window needs besides the core: Qt 6 Widgets (its development
 # package brings the OpenGL headers its CMake files look for), libxcb for the

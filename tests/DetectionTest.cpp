@@ -4,7 +4,9 @@
 // here with Russian names, addresses and cities in the encodings Russian
 // tables are kept in.
 #include "CliTestSupport.h"
+#include "DbfFormat.h"
 #include "Detection.h"
+#include "TableReport.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +17,7 @@
 
 namespace {
 
-enum class TText { Ascii, Utf8, Dos866, Win1251, Koi8r };
+enum class TText { Ascii, Utf8, Dos866, Win1251, Koi8r, Iso88595, MacCyrillic };
 
 // KOI8-R's bytes for а..я (upper case: 0x20 more), in the order of the Latin
 // letters they sound like.
@@ -34,6 +36,11 @@ std::uint8_t CyrillicByte(char32_t letter, TText text)
         return static_cast<std::uint8_t>(upper ? 0x80 + i : i < 16 ? 0xA0 + i : 0xE0 + i - 16);
     }
     if (text == TText::Win1251) return io ? (upper ? 0xA8 : 0xB8) : static_cast<std::uint8_t>((upper ? 0xC0 : 0xE0) + i);
+    if (text == TText::Iso88595) return io ? (upper ? 0xA1 : 0xF1) : static_cast<std::uint8_t>((upper ? 0xB0 : 0xD0) + i);
+    if (text == TText::MacCyrillic) {
+        if (io) return upper ? 0xDD : 0xDE;
+        return static_cast<std::uint8_t>(upper ? 0x80 + i : i == 31 ? 0xDF : 0xE0 + i);
+    }
     return io ? (upper ? 0xB3 : 0xA3) : static_cast<std::uint8_t>(kKoi8[i] + (upper ? 0x20 : 0));
 }
 
@@ -123,10 +130,10 @@ struct TEncodingCase {
 using V = TEncodingVerdict;
 using A = THeaderByteAgreement;
 const TEncodingCase kEncodingCases[] = {
-    {"dos866_marked_101", TText::Dos866, 0x65, V::Named, "IBM866", 38, A::Agrees},
+    {"dos866_marked_101", TText::Dos866, 0x65, V::AlreadyNamed, "IBM866", std::nullopt, A::Agrees},
     {"dos866_marked_87", TText::Dos866, 0x57, V::Named, "IBM866", 38, A::Disagrees},
-    {"win1251_marked_87", TText::Win1251, 0x57, V::Named, "WINDOWS-1251", 87, A::Agrees},
-    {"win1251_marked_201", TText::Win1251, 0xC9, V::Named, "WINDOWS-1251", 87, A::Agrees},
+    {"win1251_marked_87", TText::Win1251, 0x57, V::AlreadyNamed, "WINDOWS-1251", std::nullopt, A::Agrees},
+    {"win1251_marked_201", TText::Win1251, 0xC9, V::AlreadyNamed, "WINDOWS-1251", std::nullopt, A::Agrees},
     {"win1251_marked_38", TText::Win1251, 0x26, V::Named, "WINDOWS-1251", 87, A::Disagrees},
     {"koi8r_unmarked", TText::Koi8r, 0x00, V::Unnamed, "KOI8-R", std::nullopt, A::NotStated},
     {"utf8_marked_38", TText::Utf8, 0x26, V::Unnamed, "UTF-8", std::nullopt, A::Disagrees},
@@ -141,14 +148,10 @@ TEST_P(EncodingDetection, NamesTheRecordsEncodingAndItsCodePageByte)
     TScratchDir dir;
     const auto findings = Inspect(dir, PeopleTable(c.Text, c.HeaderByte, 40).Build());
     const auto& found = findings.Encoding;
-#if DBF_HAVE_UCHARDET
     EXPECT_EQ(found.Verdict, c.Verdict);
     EXPECT_EQ(found.Charset, c.Charset);
     EXPECT_EQ(found.CodePage, c.CodePage);
     EXPECT_EQ(found.Agreement, c.Agreement);
-#else
-    EXPECT_EQ(found.Verdict, c.Text == TText::Ascii ? TEncodingVerdict::NoHighBytes : TEncodingVerdict::Unavailable);
-#endif
     EXPECT_EQ(found.HeaderByte, c.HeaderByte);
     EXPECT_EQ(found.SampledRecords, 40U);
     EXPECT_EQ(found.SampledBytes, 40U * (60 + 60 + 30));
@@ -372,6 +375,96 @@ TEST(RecordCountNonsense, OffersNoCountForImpossibleLengths)
 }
 
 
+// The detector's rules on texts built here: a byte that already names the
+// encoding is kept, thin evidence leaves the byte with the figures told, and
+// encodings that read the sample alike are not rivals.
+struct TRuleCase {
+    const char* Label;
+    std::string Text;  // as the table stores it
+    TByte HeaderByte;
+    TEncodingVerdict Verdict;
+    const char* Charset;
+    std::optional<TByte> CodePage;
+    std::vector<std::string> ReadAlike;
+    const char* Told;  // in the Russian line
+};
+
+const char* const kNames = "Иванов Иван Петрович, Петрова Мария Сергеевна; Сидоров Алексей Николаевич";
+const char* const kUpperNames = "ИВАНОВ ИВАН ПЕТРОВИЧ, ПЕТРОВА МАРИЯ СЕРГЕЕВНА; СИДОРОВ АЛЕКСЕЙ НИКОЛАЕВИЧ";
+
+}  // namespace
+
+TEST(EncodingDetectionRules, DecidesOnlyOnProofAndKeepsARightByte)
+{
+    const std::string upperWithIo = Encode(std::string(kUpperNames) + " ВСЁ ЕЩЁ ЖДЁТ ЁЛКУ", TText::Dos866);
+    // German in Windows-1252: its ü, ö, ä and ß read as Cyrillic letters inside Latin words.
+    std::string german;
+    for (int i = 0; i < 3; ++i) german += "M\xFC" "ller Stra\xDF" "e, K\xF6" "ln; J\xFC" "rgen Gr\xF6\xDF" "e, B\xE4" "rbel Sch\xE4" "fer ";
+    const TRuleCase cases[] = {
+        {"a one-word table in cp866", Encode("шт", TText::Dos866), 0, V::Unsure, "", std::nullopt, {},
+         "не уверен: букв кириллицы 2 (нужно не меньше 12)"},
+        {"a one-word table in cp1251", Encode("Ёж", TText::Win1251), 0, V::Unsure, "", std::nullopt, {},
+         "букв кириллицы 2 (нужно не меньше 12)"},
+        {"a short UTF-8 text", "Да", 0, V::Unsure, "", std::nullopt, {}, "букв кириллицы 2"},
+        // е in Windows-1251 and MacCyrillic, Е in KOI8-R: a tie, told with the bits.
+        {"no reading ahead of the others", std::string(20, static_cast<char>(0xE5)), 0, V::Unsure, "", std::nullopt, {},
+         "WINDOWS-1251 — 71 бит, KOI8-R — 71 бит (разница 0, нужно не меньше 12)"},
+        // Upper-case cp866 reads letter for letter the same in MacCyrillic:
+        // writing 38 shows the same letters, and a byte naming either is kept.
+        {"upper case cp866, unlabelled", Encode(kUpperNames, TText::Dos866), 0, V::Named, "IBM866", 38,
+         {"MAC-CYRILLIC"}, "так же читается в MAC-CYRILLIC → байт 38"},
+        {"upper case cp866, labelled 101", Encode(kUpperNames, TText::Dos866), 101, V::AlreadyNamed, "IBM866",
+         std::nullopt, {"MAC-CYRILLIC"}, "в заголовке 101 (0x65): уже называет её"},
+        {"upper case cp866, labelled MacCyrillic", Encode(kUpperNames, TText::Dos866), 0x96, V::AlreadyNamed,
+         "MAC-CYRILLIC", std::nullopt, {"IBM866"}, "уже называет её, байт оставлен как есть"},
+        // Ё is where the two differ: MacCyrillic reads it as a lower-case р.
+        {"upper case cp866 with Ё", upperWithIo, 0x96, V::Named, "IBM866", 38, {}, "в заголовке 150 (0x96), это MAC-CYRILLIC: не совпадает"},
+        {"cp1251 labelled 201", Encode(kNames, TText::Win1251), 201, V::AlreadyNamed, "WINDOWS-1251", std::nullopt,
+         {}, "в заголовке 201 (0xC9): уже называет её"},
+        {"cp1251 labelled Windows-1252", Encode(kNames, TText::Win1251), 0x03, V::Named, "WINDOWS-1251", 87, {},
+         "это WINDOWS-1252: не совпадает"},
+        // KOI8-R in upper case reads as lower-case Windows-1251 letters: never 87.
+        {"upper case KOI8-R", Encode(kUpperNames, TText::Koi8r), 0, V::Unnamed, "KOI8-R", std::nullopt, {},
+         "не называет KOI8-R"},
+        {"ISO-8859-5", Encode(kNames, TText::Iso88595), 0, V::Unnamed, "ISO-8859-5", std::nullopt, {},
+         "не называет ISO-8859-5"},
+        {"MacCyrillic", Encode(kNames, TText::MacCyrillic), 0, V::Unnamed, "MAC-CYRILLIC", std::nullopt, {},
+         "не называет MAC-CYRILLIC"},
+        {"UTF-8", kNames, 38, V::Unnamed, "UTF-8", std::nullopt, {}, "не называет UTF-8"},
+        {"German in Windows-1252", german, 0, V::Unsure, "", std::nullopt, {},
+         "стоят вплотную к латинским буквам"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Label);
+        const auto found = DetectEncoding(std::span(reinterpret_cast<const TByte*>(c.Text.data()), c.Text.size()),
+                                          c.HeaderByte);
+        EXPECT_EQ(found.Verdict, c.Verdict);
+        EXPECT_EQ(found.Charset, c.Charset);
+        EXPECT_EQ(found.CodePage, c.CodePage);
+        EXPECT_EQ(found.ReadAlike, c.ReadAlike);
+        EXPECT_EQ(found.Reason.empty(), found.CodePage.has_value()) << found.Reason;
+        if (found.Verdict != V::Unsure) {
+            EXPECT_GE(found.Letters, kMinLetters);
+        }
+        const std::string line = Describe(found);
+        EXPECT_NE(line.find(c.Told), std::string::npos) << line;
+        nlohmann::json json;
+        ToJson(found, json);
+        EXPECT_EQ(json["verdict"] == "unsure", c.Verdict == V::Unsure);
+        EXPECT_EQ(json["cyrillic_letters"], found.Letters);
+        EXPECT_EQ(json["reads_alike"], c.ReadAlike);
+        EXPECT_EQ(json["best"].is_null() ? "" : json["best"]["charset"], found.Best);
+        // What --codepage=auto does with it: a byte only where one was found
+        // that the header does not already name.
+        TCorrectionChoices choices;
+        const auto notes = SettleChoices({{}, found}, {true, false}, choices);
+        EXPECT_EQ(CodePageOfChoice(choices.CodePageChoice), c.CodePage);
+        EXPECT_EQ(notes.empty(), c.CodePage.has_value());
+    }
+}
+
+namespace {
+
 // dbffix's --codepage=auto and --record-count=from-length: what check
 // foresees, fix writes, and a table the records say nothing certain of keeps
 // its byte or count, with the reason told.
@@ -398,6 +491,10 @@ TEST(DbfFixSettles, CodePageAndRecordCountByTheRecords)
     const TSettleCase cases[] = {
         {"DOS 866", PeopleTable(TText::Dos866, 0, 12), 38, 12, "кодовая страница 0 → 38"},
         {"Windows-1251", PeopleTable(TText::Win1251, 101, 12), 87, 12, "кодовая страница 101 → 87"},
+        {"Windows-1251 labelled 201", PeopleTable(TText::Win1251, 201, 12), 201, 12,
+         "кодовая страница оставлена: байт в заголовке уже называет WINDOWS-1251"},
+        {"DOS 866 labelled 101", PeopleTable(TText::Dos866, 101, 12), 101, 12,
+         "кодовая страница оставлена: байт в заголовке уже называет IBM866"},
         {"KOI8-R", PeopleTable(TText::Koi8r, 0, 12), 0, 12, "кодовая страница оставлена: "},
         {"ASCII only", PeopleTable(TText::Ascii, 38, 12), 38, 12, "кодовая страница оставлена: "},
         {"count short by 3", WithCounts(PeopleTable(TText::Dos866, 38, 0), 9, 12), 38, 12, "число записей 9 → 12"},
@@ -428,6 +525,9 @@ TEST(DbfFixSettles, CodePageAndRecordCountByTheRecords)
     }
     // Scripts get both findings.
     const auto shown = nlohmann::json::parse(RunDbfFix({"show", "--json", dir.File("settle.dbf")}).out);
-    EXPECT_EQ(shown["tables"][0]["encoding"]["codepage"], 38);
+    // The byte written now names the encoding: nothing more to write.
+    EXPECT_EQ(shown["tables"][0]["encoding"]["verdict"], "already-named");
+    EXPECT_EQ(shown["tables"][0]["encoding"]["charset"], "IBM866");
+    EXPECT_TRUE(shown["tables"][0]["encoding"]["codepage"].is_null());
     EXPECT_TRUE(shown["tables"][0]["record_count_check"].is_object());
 }

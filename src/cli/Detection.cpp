@@ -1,58 +1,30 @@
 // SPDX-License-Identifier: MIT
 #include "Detection.h"
 
+#include "DbfFormat.h"
 #include "ProcessFile.h"
 
 #include <nlohmann/json.hpp>
 
-#if DBF_HAVE_UCHARDET
-#include <uchardet/uchardet.h>
-#endif
-
 #include <algorithm>
 #include <array>
+#include <bitset>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <memory>
+#include <iterator>
+#include <numeric>
 #include <string_view>
 
 namespace {
 
 const char* const kLeftAsItIs = ": байт оставлен как есть";
 
-// The code page bytes of the usual language driver table whose encodings the
-// detector can name, for telling whether the header's byte agrees. 87 is
-// Windows-1251 as BDE-era programs read it, the way this tool writes it.
-struct TNamedByte {
-    TByte Byte;
-    std::string_view Charset;  // cppcheck-suppress unusedStructMember ; read through find_if below
-};
-constexpr std::array<TNamedByte, 14> kNamedBytes{{
-    {0x01, "IBM437"},       {0x02, "IBM850"},       {0x03, "WINDOWS-1252"}, {0x26, "IBM866"},
-    {0x57, "WINDOWS-1251"}, {0x64, "IBM852"},       {0x65, "IBM866"},       {0x66, "IBM865"},
-    {0x6B, "IBM857"},       {0x96, "MAC-CYRILLIC"}, {0xC8, "WINDOWS-1250"}, {0xC9, "WINDOWS-1251"},
-    {0xCA, "WINDOWS-1254"}, {0xCB, "WINDOWS-1253"},
-}};
-
-std::optional<std::string_view> CharsetOfByte(TByte byte)
-{
-    const auto named = std::find_if(kNamedBytes.begin(), kNamedBytes.end(),
-                                    [byte](const TNamedByte& entry) { return entry.Byte == byte; });
-    return named == kNamedBytes.end() ? std::nullopt : std::optional(named->Charset);
-}
-
 std::string ByteText(TByte byte)
 {
     char text[16];
     std::snprintf(text, sizeof text, "%u (0x%02X)", static_cast<unsigned>(byte), static_cast<unsigned>(byte));
     return text;
-}
-
-THeaderByteAgreement AgreementOf(const std::string& charset, TByte headerByte)
-{
-    if (headerByte == 0) return THeaderByteAgreement::NotStated;
-    const auto named = CharsetOfByte(headerByte);
-    return named && *named == charset ? THeaderByteAgreement::Agrees : THeaderByteAgreement::Disagrees;
 }
 
 // Eight bytes at a time: most of a sample's texts are plain ASCII or blank,
@@ -70,27 +42,280 @@ bool HasHighByte(std::span<const TByte> texts)
     return (any & 0x8080808080808080ULL) != 0;
 }
 
-// The detector's name for the texts, or "" when it is not sure enough to
-// name one. It is fed in pieces: once a prober is sure, the rest is skipped.
-std::string Detect(std::span<const TByte> texts)
+// ---- The detector ----
+//
+// Each Cyrillic encoding puts the Russian letters at other byte values, so
+// the question is which reading of the bytes above 127 looks like Russian:
+// each byte costs the bits of its letter's frequency in Russian text (case
+// folded, so that upper-case DOS tables read as well as mixed case), and
+// much more where it reads as pseudo-graphics, a control byte, a rare symbol
+// or a letter of another Cyrillic language. The cheapest reading wins, on
+// enough letters and by a clear margin.
+
+// The bytes 0x80..0xFF of the single-byte candidates, as code points; 0xFFFF
+// where the encoding has no character.
+struct TSingleByteEncoding {
+    std::string_view Name;
+    std::array<std::uint16_t, 128> High;
+};
+
+constexpr std::array<TSingleByteEncoding, 5> kEncodings{{
+    {"IBM866", {{
+        0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417, 0x0418, 0x0419, 0x041A, 0x041B, 0x041C, 0x041D, 0x041E, 0x041F,
+        0x0420, 0x0421, 0x0422, 0x0423, 0x0424, 0x0425, 0x0426, 0x0427, 0x0428, 0x0429, 0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F,
+        0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437, 0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D, 0x043E, 0x043F,
+        0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,
+        0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F, 0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,
+        0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B, 0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
+        0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447, 0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,
+        0x0401, 0x0451, 0x0404, 0x0454, 0x0407, 0x0457, 0x040E, 0x045E, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x2116, 0x00A4, 0x25A0, 0x00A0,
+    }}},
+    {"WINDOWS-1251", {{
+        0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F,
+        0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0xFFFF, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F,
+        0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,
+        0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,
+        0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417, 0x0418, 0x0419, 0x041A, 0x041B, 0x041C, 0x041D, 0x041E, 0x041F,
+        0x0420, 0x0421, 0x0422, 0x0423, 0x0424, 0x0425, 0x0426, 0x0427, 0x0428, 0x0429, 0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F,
+        0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437, 0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D, 0x043E, 0x043F,
+        0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447, 0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,
+    }}},
+    {"KOI8-R", {{
+        0x2500, 0x2502, 0x250C, 0x2510, 0x2514, 0x2518, 0x251C, 0x2524, 0x252C, 0x2534, 0x253C, 0x2580, 0x2584, 0x2588, 0x258C, 0x2590,
+        0x2591, 0x2592, 0x2593, 0x2320, 0x25A0, 0x2219, 0x221A, 0x2248, 0x2264, 0x2265, 0x00A0, 0x2321, 0x00B0, 0x00B2, 0x00B7, 0x00F7,
+        0x2550, 0x2551, 0x2552, 0x0451, 0x2553, 0x2554, 0x2555, 0x2556, 0x2557, 0x2558, 0x2559, 0x255A, 0x255B, 0x255C, 0x255D, 0x255E,
+        0x255F, 0x2560, 0x2561, 0x0401, 0x2562, 0x2563, 0x2564, 0x2565, 0x2566, 0x2567, 0x2568, 0x2569, 0x256A, 0x256B, 0x256C, 0x00A9,
+        0x044E, 0x0430, 0x0431, 0x0446, 0x0434, 0x0435, 0x0444, 0x0433, 0x0445, 0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D, 0x043E,
+        0x043F, 0x044F, 0x0440, 0x0441, 0x0442, 0x0443, 0x0436, 0x0432, 0x044C, 0x044B, 0x0437, 0x0448, 0x044D, 0x0449, 0x0447, 0x044A,
+        0x042E, 0x0410, 0x0411, 0x0426, 0x0414, 0x0415, 0x0424, 0x0413, 0x0425, 0x0418, 0x0419, 0x041A, 0x041B, 0x041C, 0x041D, 0x041E,
+        0x041F, 0x042F, 0x0420, 0x0421, 0x0422, 0x0423, 0x0416, 0x0412, 0x042C, 0x042B, 0x0417, 0x0428, 0x042D, 0x0429, 0x0427, 0x042A,
+    }}},
+    {"ISO-8859-5", {{
+        0x0080, 0x0081, 0x0082, 0x0083, 0x0084, 0x0085, 0x0086, 0x0087, 0x0088, 0x0089, 0x008A, 0x008B, 0x008C, 0x008D, 0x008E, 0x008F,
+        0x0090, 0x0091, 0x0092, 0x0093, 0x0094, 0x0095, 0x0096, 0x0097, 0x0098, 0x0099, 0x009A, 0x009B, 0x009C, 0x009D, 0x009E, 0x009F,
+        0x00A0, 0x0401, 0x0402, 0x0403, 0x0404, 0x0405, 0x0406, 0x0407, 0x0408, 0x0409, 0x040A, 0x040B, 0x040C, 0x00AD, 0x040E, 0x040F,
+        0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417, 0x0418, 0x0419, 0x041A, 0x041B, 0x041C, 0x041D, 0x041E, 0x041F,
+        0x0420, 0x0421, 0x0422, 0x0423, 0x0424, 0x0425, 0x0426, 0x0427, 0x0428, 0x0429, 0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F,
+        0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437, 0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D, 0x043E, 0x043F,
+        0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447, 0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,
+        0x2116, 0x0451, 0x0452, 0x0453, 0x0454, 0x0455, 0x0456, 0x0457, 0x0458, 0x0459, 0x045A, 0x045B, 0x045C, 0x00A7, 0x045E, 0x045F,
+    }}},
+    {"MAC-CYRILLIC", {{
+        0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417, 0x0418, 0x0419, 0x041A, 0x041B, 0x041C, 0x041D, 0x041E, 0x041F,
+        0x0420, 0x0421, 0x0422, 0x0423, 0x0424, 0x0425, 0x0426, 0x0427, 0x0428, 0x0429, 0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F,
+        0x2020, 0x00B0, 0x0490, 0x00A3, 0x00A7, 0x2022, 0x00B6, 0x0406, 0x00AE, 0x00A9, 0x2122, 0x0402, 0x0452, 0x2260, 0x0403, 0x0453,
+        0x221E, 0x00B1, 0x2264, 0x2265, 0x0456, 0x00B5, 0x0491, 0x0408, 0x0404, 0x0454, 0x0407, 0x0457, 0x0409, 0x0459, 0x040A, 0x045A,
+        0x0458, 0x0405, 0x00AC, 0x221A, 0x0192, 0x2248, 0x2206, 0x00AB, 0x00BB, 0x2026, 0x00A0, 0x040B, 0x045B, 0x040C, 0x045C, 0x0455,
+        0x2013, 0x2014, 0x201C, 0x201D, 0x2018, 0x2019, 0x00F7, 0x201E, 0x040E, 0x045E, 0x040F, 0x045F, 0x2116, 0x0401, 0x0451, 0x044F,
+        0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437, 0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D, 0x043E, 0x043F,
+        0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447, 0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x00A4,
+    }}},
+}};
+
+// How often each Russian letter а..я is met in prose, per mille (ё counted as е).
+constexpr std::array<int, 32> kLetterPerMille = {80, 16, 45, 17, 30, 85, 9, 17, 74, 12, 35, 44, 32, 67, 110, 28,
+                                                 47, 55, 63, 26, 3,  10, 5, 14, 7,  4,  1,  19, 17, 3,  6,  20};
+
+// What a byte reads as, beyond its letter: costs in bits, as if that many
+// bits of surprise. Dashes, quotes and the like are common enough in texts;
+// box drawing, controls and bytes of no character are not.
+constexpr double kTypographyBits = 9;
+constexpr double kForeignLetterBits = 12;
+constexpr double kSymbolBits = 14;
+constexpr double kControlBits = 24;
+// An upper-case letter right after a lower-case one: "иВАНОВ" is how a
+// mixed-case text reads in the wrong one of two encodings that swap cases.
+constexpr double kCaseBreakBits = 8;
+
+enum class TReading : std::uint8_t { Letter, Typography, ForeignLetter, Symbol, Control };
+
+struct TByteReading {
+    TReading Reading = TReading::Control;
+    std::uint8_t Letter = 0;  // а = 0 .. я = 31, for a Russian letter
+    bool Upper = false;
+    bool Dash = false;        // a typographic dash
+    bool Numero = false;      // the sign "№"
+    bool Opens = false;       // "«", never after a letter
+    bool Closes = false;      // "»", never before one
+};
+
+TByteReading ReadingOf(std::uint16_t code)
 {
-#if DBF_HAVE_UCHARDET
-    const std::unique_ptr<std::remove_pointer_t<uchardet_t>, decltype(&uchardet_delete)> detector(uchardet_new(),
-                                                                                                  &uchardet_delete);
-    if (!detector) return {};
-    constexpr std::size_t kPiece = 4096;
-    for (std::size_t at = 0; at < texts.size(); at += kPiece) {
-        const auto piece = texts.subspan(at, std::min(kPiece, texts.size() - at));
-        if (uchardet_handle_data(detector.get(), reinterpret_cast<const char*>(piece.data()), piece.size()) != 0) {
-            return {};
-        }
+    TByteReading reading;
+    if (code >= 0x0410 && code <= 0x044F) {
+        reading.Reading = TReading::Letter;
+        reading.Upper = code < 0x0430;
+        reading.Letter = static_cast<std::uint8_t>((code - 0x0410) % 32);
+    } else if (code == 0x0401 || code == 0x0451) {  // Ё, ё
+        reading.Reading = TReading::Letter;
+        reading.Upper = code == 0x0401;
+        reading.Letter = 5;
+    } else if (code >= 0x0400 && code <= 0x04FF) {
+        reading.Reading = TReading::ForeignLetter;
+    } else if (code == 0x00A0 || code == 0x00AB || code == 0x00BB || code == 0x00A7 || code == 0x00B0 ||
+               code == 0x2116 || code == 0x2013 || code == 0x2014 || code == 0x2026 || code == 0x2018 ||
+               code == 0x2019 || code == 0x201C || code == 0x201D || code == 0x201E) {
+        reading.Reading = TReading::Typography;
+        reading.Dash = code == 0x2013 || code == 0x2014;
+        reading.Numero = code == 0x2116;
+        reading.Opens = code == 0x00AB;
+        reading.Closes = code == 0x00BB;
+    } else if (code < 0x00A0 || code == 0xFFFF) {
+        reading.Reading = TReading::Control;
+    } else {
+        reading.Reading = TReading::Symbol;
     }
-    uchardet_data_end(detector.get());
-    return uchardet_get_charset(detector.get());
-#else
-    (void)texts;
-    return {};
-#endif
+    return reading;
+}
+
+// Pairs of letters Russian words do not have: no word begins with ъ, ь or
+// ы, no vowel or й is followed by ъ or ь, and й follows a vowel. In the wrong
+// one of two encodings that share the letters' byte range, common words turn
+// into such pairs ("я" read as "Ъ").
+constexpr std::uint8_t kNoLetter = 0xFF;  // a word's start: no Russian letter before
+constexpr double kOddPairBits = 8;
+
+bool IsVowel(std::uint8_t letter)
+{
+    constexpr std::uint32_t kVowels = (1U << 0) | (1U << 5) | (1U << 8) | (1U << 14) | (1U << 19) | (1U << 27) |
+                                      (1U << 29) | (1U << 30) | (1U << 31);  // а е и о у ы э ю я
+    return ((kVowels >> letter) & 1U) != 0;
+}
+
+bool Follows(std::uint8_t before, std::uint8_t letter)
+{
+    constexpr std::uint8_t kShort = 9;  // й
+    constexpr std::uint8_t kHard = 26;  // ъ
+    constexpr std::uint8_t kYery = 27;  // ы
+    constexpr std::uint8_t kSoft = 28;  // ь
+    const bool sign = letter == kHard || letter == kSoft;
+    if (before == kNoLetter) return !sign && letter != kYery;
+    if (sign) return !IsVowel(before) && before != kShort && before != kHard && before != kSoft;
+    if (letter == kShort) return IsVowel(before);
+    return true;
+}
+
+struct TReadings {
+    std::array<std::array<TByteReading, 128>, kEncodings.size()> Bytes;
+    std::array<double, 32> LetterBits;
+};
+
+const TReadings& Readings()
+{
+    static const TReadings readings = [] {
+        TReadings r{};
+        for (std::size_t e = 0; e < kEncodings.size(); ++e) {
+            for (std::size_t b = 0; b < 128; ++b) r.Bytes[e][b] = ReadingOf(kEncodings[e].High[b]);
+        }
+        const int total = std::accumulate(kLetterPerMille.begin(), kLetterPerMille.end(), 0);
+        for (std::size_t i = 0; i < 32; ++i) r.LetterBits[i] = -std::log2(double(kLetterPerMille[i]) / total);
+        return r;
+    }();
+    return readings;
+}
+
+struct TReadingScore {
+    double Bits = 0;
+    std::uint64_t Letters = 0;
+    std::uint64_t AmongLatin = 0;  // of the letters, those written against a Latin letter
+};
+
+bool IsLatinLetter(TByte byte)
+{
+    return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z');
+}
+
+TReadingScore ScoreReading(std::span<const TByte> texts, std::size_t encoding)
+{
+    const TReadings& readings = Readings();
+    const auto readingAt = [&](std::size_t at) -> const TByteReading* {
+        return at < texts.size() && texts[at] >= 0x80 ? &readings.Bytes[encoding][texts[at] - 0x80U] : nullptr;
+    };
+    const auto isLetter = [&](std::size_t at) {
+        if (at >= texts.size()) return false;
+        const TByte byte = texts[at];
+        if (byte < 0x80) return IsLatinLetter(byte);
+        return readingAt(at)->Reading == TReading::Letter;
+    };
+    TReadingScore score;
+    std::uint64_t upper = 0;
+    std::uint8_t previous = kNoLetter;  // the Russian letter just before, if any
+    std::size_t upperRun = 0;   // upper-case letters just before, in this word
+    bool afterLower = false;    // a lower-case letter just before
+    for (std::size_t at = 0; at < texts.size(); ++at) {
+        const TByteReading* reading = readingAt(at);
+        if (!reading) {
+            const TByte byte = texts[at];
+            previous = kNoLetter;
+            afterLower = byte >= 'a' && byte <= 'z';
+            upperRun = byte >= 'A' && byte <= 'Z' ? upperRun + 1 : 0;
+            continue;
+        }
+        switch (reading->Reading) {
+        case TReading::Letter:
+            score.Bits += readings.LetterBits[reading->Letter];
+            ++score.Letters;
+            score.AmongLatin += (at > 0 && IsLatinLetter(texts[at - 1])) ||
+                                (at + 1 < texts.size() && IsLatinLetter(texts[at + 1]));
+            upper += reading->Upper;
+            // Words are capitalised or all upper case: "иВАНОВ" and "ВСр" are
+            // how a text reads in an encoding that puts its cases elsewhere.
+            if ((reading->Upper && afterLower) || (!reading->Upper && upperRun >= 2)) score.Bits += kCaseBreakBits;
+            if (!Follows(at > 0 && isLetter(at - 1) ? previous : kNoLetter, reading->Letter)) score.Bits += kOddPairBits;
+            break;
+        case TReading::Typography: {
+            // Dashes stand between words, "№" before a number, quotes at a
+            // word's edge ("«" before it, "»" after it): none inside a word.
+            const bool before = at > 0 && isLetter(at - 1);
+            const bool after = isLetter(at + 1);
+            const bool odd = reading->Dash     ? before || after
+                             : reading->Numero ? after
+                             : reading->Opens  ? before
+                             : reading->Closes ? after
+                                               : before && after;
+            score.Bits += odd ? kSymbolBits : kTypographyBits;
+            break;
+        }
+        case TReading::ForeignLetter: score.Bits += kForeignLetterBits; break;
+        case TReading::Symbol:
+            // A rare symbol is rarer still written against a letter: "мо¤" is
+            // how "моя" reads in an encoding without the letter.
+            score.Bits += kSymbolBits + ((at > 0 && isLetter(at - 1)) || isLetter(at + 1) ? kOddPairBits : 0);
+            break;
+        case TReading::Control: score.Bits += kControlBits; break;
+        }
+        const bool letter = reading->Reading == TReading::Letter;
+        previous = letter ? reading->Letter : kNoLetter;
+        afterLower = letter && !reading->Upper;
+        upperRun = letter && reading->Upper ? upperRun + 1 : 0;
+    }
+    // A text mostly in upper case with a few lower-case letters among them
+    // is how an upper-case table reads in an encoding that puts some of its
+    // letters at the other case's bytes: those letters cost the bits of
+    // their case. A mostly lower-case text with capitals is ordinary prose.
+    if (upper < score.Letters && 8 * (score.Letters - upper) < score.Letters) {
+        const double n = static_cast<double>(score.Letters);
+        const double u = static_cast<double>(upper) / n;
+        score.Bits += -n * (u * std::log2(u) + (1 - u) * std::log2(1 - u));
+    }
+    return score;
+}
+
+// Whether two encodings read every byte above 127 of the sample as the same
+// character: then writing either byte shows the same letters.
+bool ReadAlike(const std::bitset<128>& present, std::size_t one, std::size_t other)
+{
+    for (std::size_t b = 0; b < 128; ++b) {
+        if (present[b] && kEncodings[one].High[b] != kEncodings[other].High[b]) return false;
+    }
+    return true;
+}
+
+std::string Bits(double bits)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f", bits);
+    return text;
 }
 
 const char* VerdictName(TRecordCountVerdict verdict)
@@ -109,14 +334,14 @@ const char* VerdictName(TEncodingVerdict verdict)
 {
     switch (verdict) {
     case TEncodingVerdict::Named: return "named";
+    case TEncodingVerdict::AlreadyNamed: return "already-named";
     case TEncodingVerdict::Unnamed: return "unnamed";
     case TEncodingVerdict::Unsure: return "unsure";
     case TEncodingVerdict::NoHighBytes: return "no-high-bytes";
     case TEncodingVerdict::NoText: return "no-text";
-    case TEncodingVerdict::ReadFailed: return "read-failed";
-    case TEncodingVerdict::Unavailable: break;
+    case TEncodingVerdict::ReadFailed: break;
     }
-    return "unavailable";
+    return "read-failed";
 }
 
 const char* AgreementName(THeaderByteAgreement agreement)
@@ -260,37 +485,164 @@ std::vector<TByte> TTextSample::DetectorInput() const
     return input;
 }
 
-std::optional<TByte> CodePageOf(const std::string& charset)
+std::optional<TByte> CodePageOf(std::string_view charset)
 {
-    if (charset == "IBM866") return TByte{38};
-    if (charset == "WINDOWS-1251") return TByte{87};
-    return std::nullopt;
+    return WrittenCodePageOf(charset);
+}
+
+TUtf8Scan ScanUtf8(std::span<const TByte> bytes)
+{
+    TUtf8Scan scan;
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const TByte c = bytes[i];
+        std::size_t extra = 0;
+        std::uint32_t code = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        if (c >= 0xC2 && c <= 0xDF) {
+            extra = 1;
+            code = c & 0x1FU;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            extra = 2;
+            code = c & 0x0FU;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            extra = 3;
+            code = c & 0x07U;
+        } else {
+            scan.Valid = false;
+            return scan;
+        }
+        if (i + extra >= bytes.size()) {
+            scan.Valid = false;
+            return scan;
+        }
+        for (std::size_t k = 1; k <= extra; ++k) {
+            const TByte next = bytes[i + k];
+            if ((next & 0xC0U) != 0x80U) {
+                scan.Valid = false;
+                return scan;
+            }
+            code = (code << 6) | (next & 0x3FU);
+        }
+        // Overlong forms, surrogates and code points beyond Unicode.
+        if ((extra == 2 && code < 0x800) || (extra == 3 && (code < 0x10000 || code > 0x10FFFF)) ||
+            (code >= 0xD800 && code <= 0xDFFF)) {
+            scan.Valid = false;
+            return scan;
+        }
+        if (code >= 0x0400 && code <= 0x04FF) ++scan.Cyrillic;
+        i += extra + 1;
+    }
+    return scan;
 }
 
 TEncodingCheck DetectEncoding(std::span<const TByte> texts, TByte headerByte)
 {
     TEncodingCheck check;
+    check.DetectorBytes = texts.size();
     if (!HasHighByte(texts)) {
         check = LeftAsItIs(TEncodingVerdict::NoHighBytes, headerByte,
                            "в текстах выборки нет байтов больше 127, по ASCII кодировку не узнать");
-    } else if (!DBF_HAVE_UCHARDET) {
-        check = LeftAsItIs(TEncodingVerdict::Unavailable, headerByte, "в этой сборке кодировка не определяется");
+        check.DetectorBytes = texts.size();
+        return check;
+    }
+    check.HeaderByte = headerByte;
+    const std::string_view headerEncoding = CodePageEncoding(headerByte);
+
+    // UTF-8 only on proof: in the single-byte encodings Russian text is almost
+    // never well-formed UTF-8.
+    const TUtf8Scan utf8 = ScanUtf8(texts);
+    std::vector<std::string> group;  // the encodings that read the sample alike, the one named first
+    bool latinWords = false;
+    std::uint64_t amongLatin = 0;
+    if (utf8.Valid && utf8.Cyrillic > 0) {
+        check.Letters = utf8.Cyrillic;
+        check.Best = "UTF-8";
+        if (check.Letters >= kMinLetters) group.emplace_back("UTF-8");
     } else {
-        check.HeaderByte = headerByte;
-        check.Charset = Detect(texts);
-        check.CodePage = CodePageOf(check.Charset);
-        if (check.Charset.empty()) {
-            check.Verdict = TEncodingVerdict::Unsure;
-            check.Reason = std::string("детектор не уверен в кодировке") + kLeftAsItIs;
-        } else {
-            check.Agreement = AgreementOf(check.Charset, headerByte);
-            check.Verdict = check.CodePage ? TEncodingVerdict::Named : TEncodingVerdict::Unnamed;
-            if (!check.CodePage) {
-                check.Reason = "ни один байт, который пишет программа, не называет " + check.Charset + kLeftAsItIs;
+        std::bitset<128> present;
+        for (const TByte byte : texts) {
+            if (byte >= 0x80) present.set(byte - 0x80U);
+        }
+        std::array<TReadingScore, kEncodings.size()> scores;
+        std::size_t best = 0;
+        for (std::size_t e = 0; e < kEncodings.size(); ++e) {
+            scores[e] = ScoreReading(texts, e);
+            if (scores[e].Bits < scores[best].Bits) best = e;
+        }
+        // Rivals are the readings that differ from the best one; those that
+        // read alike join it, and the one the header or the tool names speaks for them.
+        std::vector<std::size_t> alike;
+        std::optional<std::size_t> runnerUp;
+        for (std::size_t e = 0; e < kEncodings.size(); ++e) {
+            if (ReadAlike(present, best, e)) {
+                alike.push_back(e);
+            } else if (!runnerUp || scores[e].Bits < scores[*runnerUp].Bits) {
+                runnerUp = e;
             }
         }
+        const auto rank = [&](std::size_t e) {
+            return kEncodings[e].Name == headerEncoding ? 0 : CodePageOf(kEncodings[e].Name) ? 1 : 2;
+        };
+        std::stable_sort(alike.begin(), alike.end(), [&](std::size_t a, std::size_t b) { return rank(a) < rank(b); });
+        check.Letters = scores[best].Letters;
+        check.Best = kEncodings[alike.front()].Name;
+        check.BestBits = scores[best].Bits;
+        if (runnerUp) {
+            check.RunnerUp = kEncodings[*runnerUp].Name;
+            check.RunnerUpBits = scores[*runnerUp].Bits;
+        }
+        const bool clear = !runnerUp || check.RunnerUpBits - check.BestBits >= kMinMarginBits;
+        // Accented letters of a Latin script read as Cyrillic ones inside
+        // Latin words ("MьllerstraЯe"): Russian words are not written so.
+        latinWords = 4 * scores[best].AmongLatin > scores[best].Letters;
+        amongLatin = scores[best].AmongLatin;
+        if (check.Letters >= kMinLetters && clear && !latinWords) {
+            std::transform(alike.begin(), alike.end(), std::back_inserter(group),
+                           [](std::size_t e) { return std::string(kEncodings[e].Name); });
+        }
     }
-    check.DetectorBytes = texts.size();
+    if (group.empty()) {
+        check.Verdict = TEncodingVerdict::Unsure;
+        check.Reason = "не уверен: букв кириллицы " + std::to_string(check.Letters);
+        if (check.Letters < kMinLetters) check.Reason += " (нужно не меньше " + std::to_string(kMinLetters) + ")";
+        if (!check.RunnerUp.empty()) {
+            const double margin = check.RunnerUpBits - check.BestBits;
+            check.Reason += ", " + check.Best + " — " + Bits(check.BestBits) + " бит, " + check.RunnerUp + " — " +
+                            Bits(check.RunnerUpBits) + " бит (разница " + Bits(margin);
+            if (margin < kMinMarginBits) check.Reason += ", нужно не меньше " + Bits(kMinMarginBits);
+            check.Reason += ")";
+        }
+        if (latinWords) {
+            check.Reason += "; " + std::to_string(amongLatin) + " из них стоят вплотную к латинским буквам, как буквы " +
+                            "с диакритикой в латинских словах";
+        }
+        check.Reason += kLeftAsItIs;
+        return check;
+    }
+    check.Charset = group.front();
+    check.ReadAlike.assign(group.begin() + 1, group.end());
+    if (headerByte == 0) {
+        check.Agreement = THeaderByteAgreement::NotStated;
+    } else {
+        check.Agreement = headerEncoding == check.Charset ? THeaderByteAgreement::Agrees : THeaderByteAgreement::Disagrees;
+    }
+    if (check.Agreement == THeaderByteAgreement::Agrees) {
+        check.Verdict = TEncodingVerdict::AlreadyNamed;
+        check.Reason = "байт в заголовке уже называет " + check.Charset + kLeftAsItIs;
+        return check;
+    }
+    // The first of the group that a byte the tool writes names.
+    const auto written = std::find_if(group.begin(), group.end(),
+                                      [](const std::string& charset) { return CodePageOf(charset).has_value(); });
+    if (written != group.end()) check.CodePage = CodePageOf(*written);
+    check.Verdict = check.CodePage ? TEncodingVerdict::Named : TEncodingVerdict::Unnamed;
+    if (!check.CodePage) {
+        check.Reason = "ни один байт, который пишет программа, не называет " + check.Charset + kLeftAsItIs;
+    }
     return check;
 }
 
@@ -356,12 +708,19 @@ void ToJson(const TEncodingCheck& check, nlohmann::json& out)
 {
     out["verdict"] = VerdictName(check.Verdict);
     out["charset"] = check.Charset;
+    out["reads_alike"] = check.ReadAlike;
     out["codepage"] = check.CodePage ? nlohmann::json(*check.CodePage) : nlohmann::json();
     out["header_byte"] = check.HeaderByte;
     out["header_byte_agrees"] = AgreementName(check.Agreement);
     out["sampled_records"] = check.SampledRecords;
     out["sampled_bytes"] = check.SampledBytes;
     out["detector_bytes"] = check.DetectorBytes;
+    out["cyrillic_letters"] = check.Letters;
+    const auto reading = [](const std::string& charset, double bits) {
+        return charset.empty() ? nlohmann::json() : nlohmann::json{{"charset", charset}, {"bits", std::round(bits)}};
+    };
+    out["best"] = reading(check.Best, check.BestBits);
+    out["runner_up"] = reading(check.RunnerUp, check.RunnerUpBits);
     out["reason"] = check.Reason;
 }
 
@@ -390,7 +749,11 @@ std::string Describe(const TEncodingCheck& check)
     if (check.Charset.empty()) return line + check.Reason;
     line += check.Charset + " (выборка: " + std::to_string(check.SampledRecords) + " записей, " +
             std::to_string(check.SampledBytes) + " байт текста, из них детектору " +
-            std::to_string(check.DetectorBytes) + ")";
+            std::to_string(check.DetectorBytes) + ", букв кириллицы " + std::to_string(check.Letters) + ")";
+    if (!check.ReadAlike.empty()) {
+        line += ", так же читается в";
+        for (const auto& charset : check.ReadAlike) line += " " + charset;
+    }
     if (check.CodePage) {
         line += " → байт " + ByteText(*check.CodePage);
         if (*check.CodePage == 87) {
@@ -399,11 +762,11 @@ std::string Describe(const TEncodingCheck& check)
     }
     line += "; в заголовке " + ByteText(check.HeaderByte);
     switch (check.Agreement) {
-    case THeaderByteAgreement::Agrees: line += ": совпадает"; break;
+    case THeaderByteAgreement::Agrees: return line + ": уже называет её, байт оставлен как есть";
     case THeaderByteAgreement::NotStated: line += ": кодировка не указана"; break;
     case THeaderByteAgreement::Disagrees: {
-        const auto named = CharsetOfByte(check.HeaderByte);
-        line += named ? ", это " + std::string(*named) + ": не совпадает" : ": не совпадает";
+        const auto named = CodePageEncoding(check.HeaderByte);
+        line += named.empty() ? ": не совпадает" : ", это " + std::string(named) + ": не совпадает";
         break;
     }
     case THeaderByteAgreement::Unknown: break;

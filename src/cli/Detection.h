@@ -16,6 +16,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // ---- The record count ----
@@ -53,12 +54,12 @@ TRecordCountCheck CheckRecordCount(const TDBFHeader& header, std::uint64_t fileL
 
 enum class TEncodingVerdict {
     Named,         // found, and a code page byte the tool writes names it
+    AlreadyNamed,  // found, and the header's own byte already names it: kept
     Unnamed,       // found, but no byte the tool writes names it
-    Unsure,        // the detector would not say
+    Unsure,        // the evidence is too thin: too few letters, too close a second, or Latin words
     NoHighBytes,   // the sample holds no byte above 127: plain ASCII says nothing
     NoText,        // no records, or no character fields, to look at
     ReadFailed,    // the sample could not be read
-    Unavailable,   // this build has no detector
 };
 
 // Whether the code page byte in the header names the encoding found.
@@ -66,13 +67,22 @@ enum class THeaderByteAgreement { Unknown, Agrees, Disagrees, NotStated };
 
 struct TEncodingCheck {
     TEncodingVerdict Verdict = TEncodingVerdict::NoText;
-    std::string Charset;                 // as the detector names it: "IBM866", "WINDOWS-1251", ...
-    std::optional<TByte> CodePage;       // 38 or 87: what `--codepage=auto` writes
+    std::string Charset;                 // as iconv names it: "IBM866", "WINDOWS-1251", ...; empty when not found
+    std::vector<std::string> ReadAlike;  // other encodings that read this sample letter for letter the same
+    std::optional<TByte> CodePage;       // what `--codepage=auto` writes; nothing when the byte is left
     TByte HeaderByte = 0;
     THeaderByteAgreement Agreement = THeaderByteAgreement::Unknown;
     std::uint64_t SampledRecords = 0;
     std::uint64_t SampledBytes = 0;      // bytes of character fields looked at
     std::uint64_t DetectorBytes = 0;     // of them, the texts given to the detector
+    // The detector's figures: the Cyrillic letters of the best reading, and
+    // the cost in bits of the best and the second-best rival readings (the
+    // lower, the more Russian the text reads).
+    std::uint64_t Letters = 0;
+    std::string Best;
+    double BestBits = 0;
+    std::string RunnerUp;
+    double RunnerUpBits = 0;
     std::string Reason;                  // why the byte is left as it is; empty when CodePage is set
 };
 
@@ -105,10 +115,10 @@ inline constexpr std::uint64_t kSampleBudget = 256 << 10;
 // all fit.
 std::vector<TRecordRun> SampleRuns(std::uint64_t records, std::uint16_t recordLength);
 
-// The most text the detector is given. It is slow (a millisecond for 4 KiB
-// of Cyrillic), and a thousand letters tell the Cyrillic encodings apart
-// plainly, so the texts holding letters above 127 are taken evenly from the
-// whole sample up to this many bytes.
+// The most text the detector is given: a thousand letters tell the Cyrillic
+// encodings apart plainly, so the texts holding letters above 127 are taken
+// evenly from the whole sample up to this many bytes, and the detector's time
+// is bounded whatever the table.
 inline constexpr std::size_t kDetectorBudget = 2 << 10;
 
 // The texts of the character fields in the records, without their trailing
@@ -130,13 +140,29 @@ private:
     std::vector<std::size_t> FTextEnds;       // where each of them ends in FTexts
 };
 
+// The least evidence the detector decides on: Cyrillic letters in the best
+// reading, and how many bits cheaper it is than the best rival reading.
+inline constexpr std::uint64_t kMinLetters = 12;
+inline constexpr double kMinMarginBits = 12;
+
 // The code page byte the tool writes for an encoding as the detector names
 // it: 38 for IBM866, 87 for WINDOWS-1251; nothing for any other.
-std::optional<TByte> CodePageOf(const std::string& charset);
+std::optional<TByte> CodePageOf(std::string_view charset);
 
-// The detector's verdict on texts of the character fields (DetectorInput);
-// headerByte is the header's code page byte.
+// The detector's verdict on texts of the character fields (DetectorInput):
+// which of the Cyrillic encodings (IBM866, WINDOWS-1251, KOI8-R, ISO-8859-5,
+// MAC-CYRILLIC, UTF-8) they read as Russian in, only on enough evidence.
+// headerByte is the header's code page byte: where it already names the
+// encoding found, it is kept.
 TEncodingCheck DetectEncoding(std::span<const TByte> texts, TByte headerByte);
+
+// Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or
+// code points beyond Unicode), and how many Cyrillic letters they hold.
+struct TUtf8Scan {
+    bool Valid = true;
+    std::uint64_t Cyrillic = 0;
+};
+TUtf8Scan ScanUtf8(std::span<const TByte> bytes);
 
 // ---- Both, for an open table ----
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "TableReport.h"
 
+#include "DbfFormat.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <utility>
@@ -56,7 +58,7 @@ THeaderReport DescribeHeader(TDBF& table)
     THeaderReport h;
     const TDBFHeader& header = table.Header();
     h.Version = header.Version;
-    h.Writer = VersionWriter(header.Version);
+    h.Writer = VersionWriters(header.Version);
     h.LastUpdate = header.LastUpdate;
     h.RecordCount = GetLE32(header.RecordCount);
     h.HeaderLength = GetLE16(header.HeaderLength);
@@ -156,41 +158,7 @@ std::string Escaped(std::span<const TByte> bytes)
 
 bool IsUtf8(std::string_view text)
 {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        std::size_t extra = 0;
-        std::uint32_t code = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        if (c >= 0xC2 && c <= 0xDF) {
-            extra = 1;
-            code = c & 0x1FU;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            extra = 2;
-            code = c & 0x0FU;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            extra = 3;
-            code = c & 0x07U;
-        } else {
-            return false;
-        }
-        if (i + extra >= text.size()) return false;
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0U) != 0x80U) return false;
-            code = (code << 6) | (next & 0x3FU);
-        }
-        // Overlong forms, surrogates and code points beyond Unicode.
-        if ((extra == 2 && code < 0x800) || (extra == 3 && (code < 0x10000 || code > 0x10FFFF)) ||
-            (code >= 0xD800 && code <= 0xDFFF)) {
-            return false;
-        }
-        i += extra + 1;
-    }
-    return true;
+    return ScanUtf8(std::span(reinterpret_cast<const TByte*>(text.data()), text.size())).Valid;
 }
 
 std::string ShownName(const std::string& name)
@@ -216,100 +184,6 @@ std::string JsonName(const std::string& name)
 {
     if (IsUtf8(name)) return name;
     return Escaped(std::span(reinterpret_cast<const TByte*>(name.data()), name.size()));
-}
-
-std::string VersionWriter(TByte version)
-{
-    switch (version) {
-    case 0x02: return "FoxBASE";
-    case 0x03: return "dBase III, dBase IV, FoxPro, Clipper и другие, без мемо-файла";
-    case 0x04: return "dBase 7 (не обрабатывается)";
-    case 0x30: return "Visual FoxPro (не обрабатывается)";
-    case 0x31: return "Visual FoxPro с автоинкрементом (не обрабатывается)";
-    case 0x32: return "Visual FoxPro с полями переменной длины (не обрабатывается)";
-    case 0x43: return "dBase IV, таблица SQL";
-    case 0x63: return "dBase IV, системная таблица SQL";
-    case 0x83: return "dBase III с мемо-файлом .dbt";
-    case 0x8B: return "dBase IV с мемо-файлом .dbt";
-    case 0x8C: return "dBase 7 с мемо-файлом (не обрабатывается)";
-    case 0xCB: return "dBase IV, таблица SQL с мемо-файлом";
-    case 0xE5: return "Clipper (драйвер SIX) с мемо-файлом SMT";
-    case 0xF5: return "FoxPro 2.x с мемо-файлом .fpt";
-    case 0xFB: return "FoxBASE с мемо-файлом";
-    default: return (version & 0x07) == 4 ? "dBase 7 (не обрабатывается)" : "неизвестная версия";
-    }
-}
-
-std::string CodePageName(TByte codePage)
-{
-    switch (codePage) {
-    case 0: return "не указана";
-    case 0x01: return "DOS 437, США";
-    case 0x02: return "DOS 850, многоязычная";
-    case 0x03: return "Windows-1252";
-    case 0x04: return "Macintosh Roman";
-    case 0x08: return "DOS 865, датская";
-    case 0x09: return "DOS 437, голландская";
-    case 0x0A: return "DOS 850, голландская";
-    case 0x0B: return "DOS 437, финская";
-    case 0x0D: return "DOS 437, французская";
-    case 0x0E: return "DOS 850, французская";
-    case 0x0F: return "DOS 437, немецкая";
-    case 0x10: return "DOS 850, немецкая";
-    case 0x11: return "DOS 437, итальянская";
-    case 0x12: return "DOS 850, итальянская";
-    case 0x13: return "Windows-932, японская";
-    case 0x14: return "DOS 850, испанская";
-    case 0x15: return "DOS 437, шведская";
-    case 0x16: return "DOS 850, шведская";
-    case 0x17: return "DOS 865, норвежская";
-    case 0x18: return "DOS 437, испанская";
-    case 0x19: return "DOS 437, английская (Великобритания)";
-    case 0x1A: return "DOS 850, английская (Великобритания)";
-    case 0x1B: return "DOS 437, английская (США)";
-    case 0x1C: return "DOS 863, французская (Канада)";
-    case 0x1D: return "DOS 850, французская";
-    case 0x1F: return "DOS 852, чешская";
-    case 0x22: return "DOS 852, венгерская";
-    case 0x23: return "DOS 852, польская";
-    case 0x24: return "DOS 860, португальская";
-    case 0x25: return "DOS 850, португальская";
-    case 38: return "DOS 866, русская";
-    case 0x37: return "DOS 850, английская (США)";
-    case 0x40: return "DOS 852, румынская";
-    case 0x4D: return "Windows-936, китайская (КНР)";
-    case 0x4E: return "Windows-949, корейская";
-    case 0x4F: return "Windows-950, китайская (Тайвань)";
-    case 0x50: return "Windows-874, тайская";
-    case 87:
-        return "Windows-1251 для программ эпохи BDE; Windows-1252 для поздних программ xBase";
-    case 0x58: return "Windows-1252, западноевропейская";
-    case 0x59: return "Windows-1252, испанская";
-    case 0x64: return "DOS 852, восточноевропейская";
-    case 101: return "DOS 866, русская";
-    case 0x66: return "DOS 865, скандинавская";
-    case 0x67: return "DOS 861, исландская";
-    case 0x68: return "DOS 895, чешская (Kamenicky)";
-    case 0x69: return "DOS 620, польская (Mazovia)";
-    case 0x6A: return "DOS 737, греческая";
-    case 0x6B: return "DOS 857, турецкая";
-    case 0x78: return "Windows-950, китайская (Тайвань)";
-    case 0x79: return "Windows-949, корейская";
-    case 0x7A: return "Windows-936, китайская (КНР)";
-    case 0x7B: return "Windows-932, японская";
-    case 0x7C: return "Windows-874, тайская";
-    case 0x7D: return "Windows-1255, иврит";
-    case 0x7E: return "Windows-1256, арабская";
-    case 0x96: return "Macintosh, русская";
-    case 0x97: return "Macintosh, восточноевропейская";
-    case 0x98: return "Macintosh, греческая";
-    case 0xC8: return "Windows-1250, восточноевропейская";
-    case 201: return "Windows-1251, русская";
-    case 0xCA: return "Windows-1254, турецкая";
-    case 0xCB: return "Windows-1253, греческая";
-    case 0xCC: return "Windows-1257, прибалтийская";
-    default: return "неизвестная";
-    }
 }
 
 std::vector<std::string> DescribeChanges(std::span<const TByte> before, std::span<const TByte> after)
@@ -375,9 +249,7 @@ std::vector<std::string> SettleChoices(const TTableFindings& findings, const TDe
     std::vector<std::string> notes;
     if (asks.CodePage) {
         const auto& encoding = findings.Encoding;
-        choices.CodePageChoice = encoding.CodePage == TByte{38}   ? cpDos866
-                                 : encoding.CodePage == TByte{87} ? cpWin1251
-                                                                  : cpLeave;
+        choices.CodePageChoice = encoding.CodePage ? ChoiceOfCodePage(*encoding.CodePage) : cpLeave;
         if (choices.CodePageChoice == cpLeave) notes.push_back("кодовая страница оставлена: " + encoding.Reason);
     }
     if (asks.RecordCount) {

@@ -116,10 +116,6 @@ std::vector<std::string> DescribeChanges(std::span<const TByte> before, std::spa
 // bytes as \xNN, the backslash doubled.
 std::string Escaped(std::span<const TByte> bytes);
 
-// What programs use the version byte, and what the code page byte stands for.
-std::string VersionWriter(TByte version);
-std::string CodePageName(TByte codePage);
-
 // The people's forms.
 void PrintShow(const TTableReport& report, std::ostream& out);
 void PrintCheck(const TTableReport& report, std::ostream& out);

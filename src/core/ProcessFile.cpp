@@ -11,21 +11,6 @@ namespace {
 const char* const kMsgVisualFoxPro = "ProcessFile: Таблицы Visual FoxPro не обрабатываются";
 const char* const kMsgDBase7 = "ProcessFile: Таблицы dBase 7 не обрабатываются";
 
-// Visual FoxPro keeps field flags and autoincrement values in the descriptor
-// bytes that a dBase III header reserves; clearing them would damage the table.
-bool IsVisualFoxPro(TByte version)
-{
-    return version == 0x30 || version == 0x31 || version == 0x32;
-}
-
-// dBase level 7 (version bytes 0x04, 0x8C and the like) has a 68-byte header
-// with the language driver's name, then 48-byte descriptors: cut into 32-byte
-// chunks, its names, types and widths would be rewritten as garbage.
-bool IsDBase7(TByte version)
-{
-    return (version & 0x07) == 4;
-}
-
 // The _NullFlags field of Visual FoxPro: some programs write Visual FoxPro
 // tables, null flags in descriptor byte 18 and all, under a dBase III version
 // byte.
@@ -65,16 +50,6 @@ bool IsDBase3Type(TByte upperType)
            upperType == 'M';
 }
 
-std::optional<TByte> ChosenCodePage(int codePageChoice)
-{
-    switch (codePageChoice) {
-    case cpZero: return TByte{0};
-    case cpDos866: return TByte{38};
-    case cpWin1251: return TByte{87};
-    default: return std::nullopt;
-    }
-}
-
 void CorrectFields(std::span<TDBFFieldDescriptor> chunks, std::size_t fieldCount, std::uint16_t recordLength,
                    int offsetMode)
 {
@@ -112,7 +87,7 @@ void CorrectHeader(TDBFHeader& header, int codePageChoice, bool removeIndexFlag,
                              static_cast<TByte>(static_cast<unsigned>(date.month())),
                              static_cast<TByte>(static_cast<unsigned>(date.day()))};
     }
-    if (const auto codePage = ChosenCodePage(codePageChoice)) header.LanguageDriver = *codePage;
+    if (const auto codePage = CodePageOfChoice(codePageChoice)) header.LanguageDriver = *codePage;
     header.Reserved2.fill(0);
 }
 
@@ -136,9 +111,14 @@ bool HasLongCharacterFields(std::span<const TDBFFieldDescriptor> fields, std::ui
 
 std::optional<std::string> RefusalOf(const TDBFHeader& header, std::span<const TDBFFieldDescriptor> chunks)
 {
-    // By the version byte first: a dBase 7 header's chunks are not descriptors.
-    if (IsVisualFoxPro(header.Version)) return kMsgVisualFoxPro;
-    if (IsDBase7(header.Version)) return kMsgDBase7;
+    // By the version byte first: a dBase 7 header's chunks are not
+    // descriptors, and Visual FoxPro keeps field flags and autoincrement
+    // values in the bytes a dBase III header reserves.
+    switch (VersionFamily(header.Version)) {
+    case TLayoutFamily::VisualFoxPro: return kMsgVisualFoxPro;
+    case TLayoutFamily::DBase7: return kMsgDBase7;
+    case TLayoutFamily::DBase3: break;
+    }
     if (HasNullFlagsField(DescriptorsBeforeTerminator(chunks))) return kMsgVisualFoxPro;
     return std::nullopt;
 }
@@ -154,7 +134,7 @@ void CorrectImages(TDBFHeader& header, std::span<TDBFFieldDescriptor> chunks, st
 std::string CodePageSummary(TByte oldCodePage, int codePageChoice)
 {
     std::string summary = "Кодовая страница " + std::to_string(oldCodePage);
-    if (const auto codePage = ChosenCodePage(codePageChoice)) {
+    if (const auto codePage = CodePageOfChoice(codePageChoice)) {
         summary += *codePage == oldCodePage ? " - не изменилась" : " -> " + std::to_string(*codePage);
     }
     return summary;

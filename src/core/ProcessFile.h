@@ -8,6 +8,7 @@
 #pragma once
 
 #include "CreateDBF3.h"
+#include "DbfFormat.h"
 
 #include <chrono>
 #include <functional>
@@ -17,9 +18,9 @@
 #include <string>
 #include <vector>
 
-// Offset modes and code page choices, as the window's radio groups number them.
+// Offset modes, as the window's radio group numbers them (the code page
+// choices are the table format's: DbfFormat.h).
 enum TOffsetMode : int { omClear = 0, omSet = 1, omLeave = 2 };
-enum TCodePageChoice : int { cpZero = 0, cpDos866 = 1, cpWin1251 = 2, cpLeave = 3 };
 
 // Raised when the corrected header could not be written back in full.
 class EStreamWriteError : public std::runtime_error {
