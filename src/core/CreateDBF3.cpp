@@ -123,6 +123,16 @@ void TDBF::ReadHeader()
         NotifyUser(kMsgReadHeader);
         return;
     }
+    if (IsDBase2(FHeader.Version)) {
+        // Its bytes 8 on are descriptors of 16 bytes: read as dBase III's
+        // lengths they would announce chunks and a record that are not there.
+        // The owner refuses the table by its version byte.
+        FFieldCount = 0;
+        FRecordCount = 0;
+        FRecNo = 0;
+        FHeaderRead = true;
+        return;
+    }
     const std::uint16_t headerLength = GetLE16(FHeader.HeaderLength);
     FFieldCount = DescriptorCount(headerLength);
     FRecordCount = static_cast<std::int32_t>(GetLE32(FHeader.RecordCount));

@@ -73,6 +73,16 @@ inline constexpr std::size_t kMaxFields = std::numeric_limits<TByte>::max();
 inline constexpr std::size_t kRecordBufferSize = 4000;
 inline constexpr TByte kHeaderTerminator = 13;
 
+// dBase II (and the FoxBASE that wrote its tables): an 8-byte header part
+// (version, a 16-bit record count, the date, the record length) followed by
+// 16-byte descriptors. Past its version byte nothing of it reads as dBase III's
+// header, so a table of this version is refused before its descriptors are.
+inline constexpr TByte kDBase2Version = 0x02;
+inline bool IsDBase2(TByte version)
+{
+    return version == kDBase2Version;
+}
+
 // Descriptor chunks a header announces: (HeaderLength div 32) - 1, modulo 256.
 inline TByte DescriptorCount(std::uint16_t headerLength)
 {
@@ -135,7 +145,8 @@ public:
     void ReadRecord();
 
     [[nodiscard]] bool Active() const { return FActive; }
-    // True once the header and every announced descriptor were read in full.
+    // True once the header and every announced descriptor were read in full;
+    // for a dBase II table, once its version byte was read (no descriptors).
     [[nodiscard]] bool HeaderRead() const { return FHeaderRead; }
     [[nodiscard]] std::int32_t RecNo() const { return FRecNo; }
     [[nodiscard]] std::int32_t RecordCount() const { return FRecordCount; }

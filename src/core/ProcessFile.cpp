@@ -10,6 +10,7 @@ namespace {
 
 const char* const kMsgVisualFoxPro = "ProcessFile: Таблицы Visual FoxPro не обрабатываются";
 const char* const kMsgDBase7 = "ProcessFile: Таблицы dBase 7 не обрабатываются";
+const char* const kMsgDBase2 = "ProcessFile: Таблицы dBase II не обрабатываются";
 
 // Visual FoxPro keeps field flags and autoincrement values in the descriptor
 // bytes that a dBase III header reserves; clearing them would damage the table.
@@ -136,7 +137,9 @@ bool HasLongCharacterFields(std::span<const TDBFFieldDescriptor> fields, std::ui
 
 std::optional<std::string> RefusalOf(const TDBFHeader& header, std::span<const TDBFFieldDescriptor> chunks)
 {
-    // By the version byte first: a dBase 7 header's chunks are not descriptors.
+    // By the version byte first: a dBase 7 header's chunks are not descriptors,
+    // and a dBase II table has none read.
+    if (IsDBase2(header.Version)) return kMsgDBase2;
     if (IsVisualFoxPro(header.Version)) return kMsgVisualFoxPro;
     if (IsDBase7(header.Version)) return kMsgDBase7;
     if (HasNullFlagsField(DescriptorsBeforeTerminator(chunks))) return kMsgVisualFoxPro;

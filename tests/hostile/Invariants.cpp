@@ -186,6 +186,12 @@ TExpected Expect(const TBytes& file, const std::string& fileName, const TChoices
         said.push_back(kReadHeaderMsg);
         return e;
     }
+    // dBase II: 16-byte descriptors from byte 8; nothing past the version
+    // byte is read as dBase III's, no descriptor and no record.
+    if (file[0] == 0x02) {
+        said.push_back(kDBase2Msg);
+        return e;
+    }
     const unsigned headerLength = LE16(file, 8);
     const unsigned recordLength = LE16(file, 10);
     const auto recordCount = static_cast<std::int32_t>(LE32(file, 4));
