@@ -7,6 +7,7 @@
 #include "Detection.h"
 #include "NotifyUser.h"
 #include "ProcessFile.h"
+#include "TablePaths.h"
 
 #include <nlohmann/json.hpp>
 
@@ -45,6 +46,8 @@ struct THeaderReport {
     std::uint32_t RecordWidth = 0;              // 1 (the deletion flag) + the fields' widths
     bool WidthsAddUp = false;
     bool AddUpAsClipper = false;  // only with the high bytes of long character widths
+    std::uint64_t BytesAfterTerminator = 0;
+    std::optional<std::string> LayoutFault;  // why a reader would misplace the fields; none when it would not
     std::vector<TFieldReport> Fields;
 };
 
@@ -69,6 +72,7 @@ struct TTableReport {
     // for a table not read or refused.
     std::optional<TTableFindings> Findings;
     std::vector<std::string> Notes;     // why a choice settled by the records was left
+    std::optional<TIndexBeside> Index;  // the index file beside the table, when it was looked for
 
     [[nodiscard]] bool WouldChange() const { return Before != After; }
     // Fit for a correction: read in full and not refused.
