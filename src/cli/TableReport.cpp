@@ -93,6 +93,10 @@ THeaderReport DescribeHeader(TDBF& table)
     return h;
 }
 
+const char* const kReadWithoutHold =
+    "Прочитана без монопольного захвата (файл только для чтения, чужой или открыт другой программой): "
+    "fix её не исправит, пока её нельзя захватить";
+
 std::string MessagesLine(const std::vector<std::string>& messages)
 {
     std::string line;
@@ -370,6 +374,12 @@ TTableReport ReadTable(const std::string& path, const std::optional<TCorrectionC
     TDBF table;
     table.SetTableName(path);
     table.Open();
+    // Looking writes nothing: a table that cannot be held is read shared.
+    if (!table.Active() && report.Messages == std::vector{ExclusiveOpenMessage(path)}) {
+        report.Messages.clear();
+        table.OpenForReading();
+        report.Held = !table.Active();
+    }
     if (!table.Active() || !table.HeaderRead()) return report;  // the table has told why
     report.Read = true;
     report.Header = DescribeHeader(table);
@@ -447,6 +457,7 @@ void PrintShow(const TTableReport& r, std::ostream& out)
 
 void PrintFindings(const TTableReport& r, std::ostream& out)
 {
+    if (r.Read && !r.Held) out << "  " << kReadWithoutHold << "\n";
     if (r.Index && r.Read) {
         if (r.Index->File) {
             out << "  Индексный файл рядом: " << *r.Index->File << "\n";
@@ -501,6 +512,7 @@ nlohmann::json ToJson(const TTableReport& r)
     nlohmann::json j;
     j["path"] = JsonName(r.Path);
     j["read"] = r.Read;
+    j["held"] = r.Read && r.Held;
     j["messages"] = r.Messages;
     j["refusal"] = r.Refusal ? nlohmann::json(*r.Refusal) : nlohmann::json(nullptr);
     if (r.Header) {

@@ -58,6 +58,9 @@ struct TTableReport {
     std::string Path;
     std::vector<std::string> Messages;  // the core's texts, in the order it told them
     bool Read = false;                  // opened, header and descriptors read in full
+    // Held exclusively while read; false when it could not be held and was
+    // read shared, for reading only (fix would be refused).
+    bool Held = true;
     std::optional<std::string> Refusal;
     std::optional<THeaderReport> Header;
     // The header and the descriptors in use before and after the correction
@@ -108,7 +111,8 @@ std::vector<std::string> SettleChoices(const TTableFindings& findings, const TDe
 // Opens the table as the correction does (the same exclusive hold, the same
 // messages), describes its header and what its records show and, with
 // choices, works out what a correction would change, by the correction's own
-// rules. Writes nothing.
+// rules. A table that cannot be held (read-only, another user's, open in
+// another program) is read shared instead, and said to be. Writes nothing.
 TTableReport ReadTable(const std::string& path, const std::optional<TCorrectionChoices>& choices,
                        const TDetectionAsks& asks = {});
 

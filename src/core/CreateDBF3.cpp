@@ -40,6 +40,11 @@ std::string ExclusiveOpenMessage(const std::string& tableName)
            " невозможно открыть в монопольном\nрежиме, т.к. он уже используется другой программой";
 }
 
+std::string ReadOpenMessage(const std::string& tableName)
+{
+    return "Файл " + TExclusiveFile::BaseName(tableName) + " невозможно открыть для чтения";
+}
+
 std::size_t FieldNameLength(const TDBFFieldDescriptor& field)
 {
     const auto& name = field.FieldName;
@@ -106,6 +111,26 @@ void TDBF::Open()
         return;
     }
     FActive = true;
+    ReadOpened();
+}
+
+void TDBF::OpenForReading()
+{
+    if (FActive) return;
+    if (!TExclusiveFile::Exists(FTableName)) {
+        NotifyUser(kMsgNotFound + FTableName);
+        return;
+    }
+    if (!FStream.OpenShared(FTableName)) {
+        NotifyUser(ReadOpenMessage(FTableName));
+        return;
+    }
+    FActive = true;
+    ReadOpened();
+}
+
+void TDBF::ReadOpened()
+{
     ReadHeader();
     // The first record is read even after a short header, as long as the
     // record count was read.

@@ -111,6 +111,10 @@ inline constexpr int kLastStorableYear = 1900 + 255;
 // program has it, or has taken it meanwhile.
 std::string ExclusiveOpenMessage(const std::string& tableName);
 
+// What the user is told when a table that cannot be held cannot be opened
+// for reading either.
+std::string ReadOpenMessage(const std::string& tableName);
+
 // The length of a field name: the bytes before the first 0, at most 11.
 std::size_t FieldNameLength(const TDBFFieldDescriptor& field);
 
@@ -141,6 +145,10 @@ public:
     void SetTableName(const std::string& name);
 
     void Open();
+    // Opens the table for reading only, shared with other programs, and reads
+    // it as Open does, with the same messages: for looking at a table that
+    // cannot be held. Nothing can be written to it (Stream().IsShared()).
+    void OpenForReading();
     void ReadHeader();
     void ReadRecord();
 
@@ -168,6 +176,8 @@ public:
     TExclusiveFile& Stream() { return FStream; }
 
 private:
+    void ReadOpened();
+
     std::array<TByte, kRecordBufferSize> FRecordBuffer;
     std::string FTableName;
     bool FActive;

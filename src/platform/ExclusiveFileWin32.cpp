@@ -191,6 +191,30 @@ bool TExclusiveFile::Open(const std::string& name)
     return true;
 }
 
+bool TExclusiveFile::OpenShared(const std::string& name)
+{
+    Close();
+    if (CannotNameAFile(name)) return false;
+    if (InjectedFault(TFileOp::Open, 0, 0) != TFileFault::None) return false;
+    const TSystemName systemName = SystemName(name);
+    // Reading only, sharing reading and writing: opens beside another
+    // program that has the table open, as long as that program shares it.
+    constexpr DWORD kAccess = GENERIC_READ;
+    constexpr DWORD kSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    HANDLE file = systemName.Wide
+        ? CreateFileW(systemName.Utf16.c_str(), kAccess, kSharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+        : CreateFileA(systemName.Ansi.c_str(), kAccess, kSharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return false;
+    }
+    FHandle = file;
+    FShared = true;
+    FName = name;
+    return true;
+}
+
 bool TExclusiveFile::IsOpen() const
 {
     return FHandle != nullptr;
@@ -200,7 +224,7 @@ bool TExclusiveFile::HoldIntact() const
 {
     // Share mode 0 keeps every other program out, and the name from being
     // moved or replaced, for as long as the handle is open.
-    return FHandle != nullptr;
+    return FHandle != nullptr && !FShared;
 }
 
 bool TExclusiveFile::ReadAt(std::uint64_t position, std::span<std::uint8_t> buffer)
@@ -216,7 +240,7 @@ bool TExclusiveFile::ReadAt(std::uint64_t position, std::span<std::uint8_t> buff
 
 bool TExclusiveFile::WriteAt(std::uint64_t position, std::span<const std::uint8_t> data)
 {
-    if (FHandle == nullptr) return false;
+    if (FHandle == nullptr || FShared) return false;
     if (data.empty()) return true;
     const auto injected = InjectedWriteSize(position, data.size());
     if (!injected) return false;
@@ -239,6 +263,7 @@ void TExclusiveFile::Close()
     // Closing the handle lets other programs in again.
     CloseHandle(FHandle);
     FHandle = nullptr;
+    FShared = false;
     FName.clear();
 }
 

@@ -4,6 +4,7 @@
 #include "Backup.h"
 #include "CliTestSupport.h"
 #include "ExclusiveFile.h"
+#include "System.h"
 #include "TableReport.h"
 
 #include <gtest/gtest.h>
@@ -12,12 +13,14 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #ifdef _WIN32
 #include <process.h>
 #else
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -474,4 +477,71 @@ TEST(DbfFix, InOrderOnlyWhereReadersPlaceTheFieldsRight)
             EXPECT_EQ(ReadAll(table), c.image) << c.label << ": fix wrote";
         }
     }
+}
+
+// show and check read what they may only read, and say the table was not
+// held; fix keeps its hold and refuses, writing nothing.
+TEST(DbfFix, ShowAndCheckReadTablesTheyCannotHold)
+{
+    enum class TWay { ReadOnly, OpenElsewhere, LockedElsewhere };
+    const struct {
+        const char* label;
+        TWay way;
+    } cases[] = {
+        {"a read-only file", TWay::ReadOnly},
+#ifndef _WIN32
+        {"a table another program has open for reading", TWay::OpenElsewhere},
+        {"a table another program has locked", TWay::LockedElsewhere},
+#endif
+    };
+    const std::string notHeld = "Прочитана без монопольного захвата";
+    // One table at a time: a second holding process would keep the first's
+    // release pipe open.
+    const struct {
+        TTableLayout layout;
+        int checkStatus;
+    } tables[] = {{RightTable(), esOk}, {WrongTable(), esWouldChange}};
+    for (const auto& c : cases) {
+        for (const auto& t : tables) {
+            TScratchDir dir;
+            const std::string table = dir.File("t.dbf");
+            WriteAll(table, t.layout.Build());
+            const TBytes before = ReadAll(table);
+            std::optional<THoldingProcess> other;
+            if (c.way == TWay::ReadOnly) {
+                fs::permissions(NativePath(table), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+            } else {
+                other.emplace(table, c.way == TWay::OpenElsewhere ? THoldMode::Read : THoldMode::Flock);
+                ASSERT_TRUE(other->Holding()) << c.label;
+            }
+            const TCliRun shown = RunDbfFix({"show", table});
+            EXPECT_EQ(shown.status, esOk) << c.label << "\n" << shown.out;
+            EXPECT_NE(shown.out.find(notHeld), std::string::npos) << c.label << "\n" << shown.out;
+            EXPECT_NE(shown.out.find("Записей: 3"), std::string::npos) << c.label;
+            const TCliRun checked = RunDbfFix({"check", table});
+            EXPECT_EQ(checked.status, t.checkStatus) << c.label << "\n" << checked.out;
+            EXPECT_NE(checked.out.find(notHeld), std::string::npos) << c.label;
+            const auto json = nlohmann::json::parse(RunDbfFix({"check", "--json", table}).out);
+            EXPECT_EQ(json["tables"][0]["held"], false) << c.label;
+            EXPECT_EQ(json["tables"][0]["would_change"], t.checkStatus == esWouldChange) << c.label;
+            const TCliRun fixed = RunDbfFix({"fix", table});
+            EXPECT_EQ(fixed.status, esFailed) << c.label;
+            EXPECT_NE(fixed.out.find("невозможно открыть в монопольном"), std::string::npos) << c.label << "\n" << fixed.out;
+            EXPECT_EQ(ReadAll(table), before) << c.label << ": written";
+            other.reset();
+            fs::permissions(NativePath(table), fs::perms::owner_write, fs::perm_options::add);
+        }
+    }
+#ifndef _WIN32
+    // What cannot even be read is told so, and show fails on it.
+    if (geteuid() != 0) {
+        TScratchDir dir;
+        const std::string hidden = dir.File("hidden.dbf");
+        WriteAll(hidden, RightTable().Build());
+        fs::permissions(hidden, fs::perms::owner_write);
+        const TCliRun shown = RunDbfFix({"show", hidden});
+        EXPECT_EQ(shown.status, esFailed);
+        EXPECT_NE(shown.out.find("невозможно открыть для чтения"), std::string::npos) << shown.out;
+    }
+#endif
 }
