@@ -101,36 +101,26 @@ void TDBF::SetTableName(const std::string& name)
 
 void TDBF::Open()
 {
-    if (FActive) return;
-    if (!TExclusiveFile::Exists(FTableName)) {
-        NotifyUser(kMsgNotFound + FTableName);
-        return;
-    }
-    if (!FStream.Open(FTableName)) {
-        NotifyUser(ExclusiveOpenMessage(FTableName));
-        return;
-    }
-    FActive = true;
-    ReadOpened();
+    OpenFile(false);
 }
 
 void TDBF::OpenForReading()
 {
+    OpenFile(true);
+}
+
+void TDBF::OpenFile(bool shared)
+{
     if (FActive) return;
     if (!TExclusiveFile::Exists(FTableName)) {
         NotifyUser(kMsgNotFound + FTableName);
         return;
     }
-    if (!FStream.OpenShared(FTableName)) {
-        NotifyUser(ReadOpenMessage(FTableName));
+    if (!(shared ? FStream.OpenShared(FTableName) : FStream.Open(FTableName))) {
+        NotifyUser(shared ? ReadOpenMessage(FTableName) : ExclusiveOpenMessage(FTableName));
         return;
     }
     FActive = true;
-    ReadOpened();
-}
-
-void TDBF::ReadOpened()
-{
     ReadHeader();
     // The first record is read even after a short header, as long as the
     // record count was read.

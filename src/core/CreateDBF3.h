@@ -176,7 +176,8 @@ public:
     TExclusiveFile& Stream() { return FStream; }
 
 private:
-    void ReadOpened();
+    // Open (exclusive) or OpenForReading (shared, read only).
+    void OpenFile(bool shared);
 
     std::array<TByte, kRecordBufferSize> FRecordBuffer;
     std::string FTableName;

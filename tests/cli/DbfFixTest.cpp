@@ -13,10 +13,12 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 
 #ifdef _WIN32
 #include <process.h>
+#include <windows.h>
 #else
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -483,13 +485,15 @@ TEST(DbfFix, InOrderOnlyWhereReadersPlaceTheFieldsRight)
 // held; fix keeps its hold and refuses, writing nothing.
 TEST(DbfFix, ShowAndCheckReadTablesTheyCannotHold)
 {
-    enum class TWay { ReadOnly, OpenElsewhere, LockedElsewhere };
+    enum class TWay { ReadOnly, OpenElsewhere, LockedElsewhere, OpenHere };
     const struct {
         const char* label;
         TWay way;
     } cases[] = {
         {"a read-only file", TWay::ReadOnly},
-#ifndef _WIN32
+#ifdef _WIN32
+        {"a table open for reading, shared for reading only", TWay::OpenHere},
+#else
         {"a table another program has open for reading", TWay::OpenElsewhere},
         {"a table another program has locked", TWay::LockedElsewhere},
 #endif
@@ -508,9 +512,24 @@ TEST(DbfFix, ShowAndCheckReadTablesTheyCannotHold)
             WriteAll(table, t.layout.Build());
             const TBytes before = ReadAll(table);
             std::optional<THoldingProcess> other;
+#ifdef _WIN32
+            // As another program opens it: reading, letting others read.
+            const HANDLE here = c.way == TWay::OpenHere
+                ? CreateFileW(NativePath(table).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr)
+                : INVALID_HANDLE_VALUE;
+            ASSERT_TRUE(c.way != TWay::OpenHere || here != INVALID_HANDLE_VALUE) << c.label;
+#endif
             if (c.way == TWay::ReadOnly) {
                 fs::permissions(NativePath(table), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-            } else {
+#ifdef _WIN32
+                if (std::ofstream(NativePath(table), std::ios::app).is_open()) {
+                    // wine run as root lets writers into a read-only file: nothing to see here.
+                    fs::permissions(NativePath(table), fs::perms::owner_write, fs::perm_options::add);
+                    continue;
+                }
+#endif
+            } else if (c.way != TWay::OpenHere) {
                 other.emplace(table, c.way == TWay::OpenElsewhere ? THoldMode::Read : THoldMode::Flock);
                 ASSERT_TRUE(other->Holding()) << c.label;
             }
@@ -529,6 +548,9 @@ TEST(DbfFix, ShowAndCheckReadTablesTheyCannotHold)
             EXPECT_NE(fixed.out.find("невозможно открыть в монопольном"), std::string::npos) << c.label << "\n" << fixed.out;
             EXPECT_EQ(ReadAll(table), before) << c.label << ": written";
             other.reset();
+#ifdef _WIN32
+            if (here != INVALID_HANDLE_VALUE) CloseHandle(here);
+#endif
             fs::permissions(NativePath(table), fs::perms::owner_write, fs::perm_options::add);
         }
     }
