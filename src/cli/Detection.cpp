@@ -313,8 +313,8 @@ TRecordCountCheck CheckRecordCount(const TDBFHeader& header, std::uint64_t fileL
                                        [&](const TReading& r) { return r.Records == check.HeaderCount; })) {
         const std::uint64_t at = check.HeaderLength + counted;
         const auto first = byteAt(at);
-        if (first == TByte{kEndMark} || first == TByte{0}) {
-            const bool mark = first == TByte{kEndMark};
+        if (first && (*first == kEndMark || *first == 0)) {
+            const bool mark = *first == kEndMark;
             const auto tail = TailAfter(read, at, fileLength, length, mark);
             readings.push_back({check.HeaderCount, mark, tail.value_or(TRecordTail::None),
                                 fileLength - at - (mark ? 1 : 0), tail.has_value()});

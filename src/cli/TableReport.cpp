@@ -382,8 +382,13 @@ TTableReport ReadTable(const std::string& path, const std::optional<TCorrectionC
     }
     if (!table.Active() || !table.HeaderRead()) return report;  // the table has told why
     report.Read = true;
-    report.Header = DescribeHeader(table);
     report.Refusal = RefusalOf(table.Header(), table.ChunksRead());
+    if (IsDBase2(table.Header().Version)) {
+        // Nothing past its version byte reads as a dBase III header.
+        report.Messages.push_back(*report.Refusal);
+        return report;
+    }
+    report.Header = DescribeHeader(table);
     // A layout a reader would misread is refused as fix refuses it.
     if (!report.Refusal) report.Refusal = report.Header->LayoutFault;
     if (report.Refusal) {
@@ -416,7 +421,7 @@ void PrintShow(const TTableReport& r, std::ostream& out)
 {
     out << r.Path << ":";
     if (!r.Header) {
-        out << " не прочитана: " << MessagesLine(r.Messages) << "\n";
+        out << (r.Refusal ? " отказ: " : " не прочитана: ") << MessagesLine(r.Messages) << "\n";
         return;
     }
     const THeaderReport& h = *r.Header;

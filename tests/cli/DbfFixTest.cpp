@@ -567,3 +567,30 @@ TEST(DbfFix, ShowAndCheckReadTablesTheyCannotHold)
     }
 #endif
 }
+
+// A dBase II table is refused by name by every command, before anything
+// reads its 16-byte descriptors as dBase III's; nothing is written.
+TEST(DbfFix, DBase2TablesAreRefusedByName)
+{
+    TScratchDir dir;
+    const std::string table = dir.File("old.dbf");
+    const TBytes image = BuildDBase2Table({{"NAME", 'C', 20}, {"SUM", 'N', 8, 2}}, 3);
+    WriteAll(table, image);
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+    } cases[] = {
+        {{"show", table}, esOk},
+        {{"check", table}, esFailed},
+        {{"check", "--record-count=from-length", "--codepage=auto", table}, esFailed},
+        {{"fix", "--offsets=set", "--codepage=87", table}, esFailed},
+    };
+    for (const auto& c : cases) {
+        const TCliRun run = RunDbfFix(c.arguments);
+        EXPECT_EQ(run.status, c.status) << c.arguments[0] << "\n" << run.out;
+        EXPECT_NE(run.out.find("отказ: ProcessFile: Таблицы dBase II не обрабатываются"), std::string::npos)
+            << c.arguments[0] << "\n" << run.out;
+        EXPECT_EQ(run.out.find("ReadHeader"), std::string::npos) << c.arguments[0] << "\n" << run.out;
+        EXPECT_EQ(ReadAll(table), image) << c.arguments[0];
+    }
+}
