@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include <array>
+#include <functional>
 #include <iostream>
 
 namespace {
@@ -291,6 +292,10 @@ TEST(SampleRuns, StayWithinTheBudgetWhateverTheTableSize)
     }
 }
 
+// Changes to a built table image, given where the records begin and how long
+// each is: what a writer or a crash leaves.
+using TEdit = void (*)(TBytes& image, std::size_t records, std::size_t length);
+
 struct TCountCase {
     const char* Label;
     std::uint32_t HeaderCount;
@@ -300,8 +305,44 @@ struct TCountCase {
     TRecordCountVerdict Verdict;
     std::optional<std::uint32_t> FromLength;
     const char* Words;  // in the Russian line
+    TEdit Edit = nullptr;
+    std::size_t InFile = SIZE_MAX;  // the records the check finds; default Records
     friend void PrintTo(const TCountCase& c, std::ostream* out) { *out << c.Label; }
 };
+
+// dBase's PACK: the end mark over the flag of the first record not kept; the
+// old records stay behind it.
+void PackAfterOne(TBytes& image, std::size_t records, std::size_t length)
+{
+    image[records + length] = 0x1A;
+}
+// A crash after the file was grown: the last record's bytes are zeros.
+void LastRecordZeros(TBytes& image, std::size_t, std::size_t length)
+{
+    std::fill(image.end() - static_cast<std::ptrdiff_t>(length), image.end(), 0);
+}
+// An end mark after three records, zeros to the file's end.
+void MarkAfterThreeThenZeros(TBytes& image, std::size_t records, std::size_t length)
+{
+    image[records + 3 * length] = 0x1A;
+    std::fill(image.begin() + static_cast<std::ptrdiff_t>(records + 3 * length + 1), image.end(), 0);
+}
+// The last record's last byte (a data byte) happens to be 0x1A.
+void LastDataByteIsMarkByte(TBytes& image, std::size_t, std::size_t)
+{
+    image.back() = 0x1A;
+}
+// The fourth record begins with a byte that is no deletion flag.
+void FourthNotARecord(TBytes& image, std::size_t records, std::size_t length)
+{
+    image[records + 3 * length] = 'X';
+}
+// A mark after two records, then stale records of which the second is not one.
+void PackThenGarbage(TBytes& image, std::size_t records, std::size_t length)
+{
+    image[records + 2 * length] = 0x1A;
+    image[records + 3 * length] = 0x00;
+}
 
 const TCountCase kCountCases[] = {
     {"agrees", 5, 5, 0, true, TRecordCountVerdict::Agrees, 5, "совпадает"},
@@ -312,6 +353,21 @@ const TCountCase kCountCases[] = {
     {"partial_last_record", 10, 9, 57, true, TRecordCountVerdict::PartialRecord, std::nullopt,
      "неполная (57 байт из 169): число записей оставлено как есть"},
     {"partial_without_end_mark", 9, 9, 1, false, TRecordCountVerdict::PartialRecord, std::nullopt, "неполная (1 байт"},
+    // Counting what lies after a mark written in place would propose 3.
+    {"pack_left_stale_records", 1, 3, 0, true, TRecordCountVerdict::Agrees, 1,
+     "совпадает; после метки конца (0x1A) 338 байт старых записей", PackAfterOne, 1},
+    // Counting the zeros as a record would propose 4.
+    {"crash_tail_of_zeros", 3, 4, 0, false, TRecordCountVerdict::Agrees, 3,
+     "совпадает; после записей 169 нулевых байт без метки конца", LastRecordZeros, 3},
+    {"zeros_after_a_mark_in_place", 3, 6, 0, false, TRecordCountVerdict::Agrees, 3,
+     "совпадает; после метки конца (0x1A) 506 нулевых байт", MarkAfterThreeThenZeros, 3},
+    // Taking the last byte for a mark would call the last record partial.
+    {"last_data_byte_0x1A_without_mark", 4, 4, 0, false, TRecordCountVerdict::Agrees, 4, "совпадает",
+     LastDataByteIsMarkByte},
+    {"a_record_that_is_not_one", 3, 5, 0, true, TRecordCountVerdict::Unexplained, std::nullopt,
+     "запись 4 начинается с байта 88 (0x58), а не с пробела или «*»: это не запись", FourthNotARecord, 5},
+    {"mark_then_not_records", 2, 5, 0, true, TRecordCountVerdict::Unexplained, std::nullopt,
+     "запись 3 начинается с байта 26 (0x1A)", PackThenGarbage, 5},
 };
 
 class RecordCount : public ::testing::TestWithParam<TCountCase> {};
@@ -323,21 +379,25 @@ TEST_P(RecordCount, ComparesTheHeaderWithTheFilesLength)
     layout.actualRecords = c.Records;
     layout.partialRecordBytes = c.PartialBytes;
     layout.endOfFileMark = c.EndOfFileMark;
-    const TBytes image = layout.Build();
+    TBytes image = layout.Build();
+    if (c.Edit) c.Edit(image, layout.ComputedHeaderLength(), layout.ComputedRecordLength());
     TScratchDir dir;
     const auto check = Inspect(dir, image).RecordCount;
+    const std::size_t inFile = c.InFile == SIZE_MAX ? c.Records : c.InFile;
     EXPECT_EQ(check.Verdict, c.Verdict);
     EXPECT_EQ(check.FileLength, image.size());
-    EXPECT_EQ(check.EndOfFileMark, c.EndOfFileMark);
-    EXPECT_EQ(check.WholeRecords, c.Records);
+    EXPECT_EQ(check.WholeRecords, inFile);
     EXPECT_EQ(check.PartialBytes, c.PartialBytes);
     EXPECT_EQ(check.CountFromLength, c.FromLength);
     EXPECT_EQ(check.Reason.empty(), c.FromLength.has_value());
+    if (!c.Edit) {
+        EXPECT_EQ(check.EndOfFileMark, c.EndOfFileMark);
+    }
     const std::string line = Describe(check);
     EXPECT_NE(line.find(c.Words), std::string::npos) << line;
     nlohmann::json json;
     ToJson(check, json);
-    EXPECT_EQ(json["records_in_file"], c.Records);
+    EXPECT_EQ(json["records_in_file"], inFile);
     EXPECT_EQ(json["count_from_length"].is_null(), !c.FromLength);
     std::cout << c.Label << ": " << line << "\n";
 }
@@ -345,35 +405,87 @@ TEST_P(RecordCount, ComparesTheHeaderWithTheFilesLength)
 INSTANTIATE_TEST_SUITE_P(Tables, RecordCount, ::testing::ValuesIn(kCountCases),
                          [](const auto& info) { return std::string(info.param.Label); });
 
+// A file that exists only as a rule for its bytes, counting what is read.
+struct TVirtualFile {
+    std::uint64_t Length;
+    std::function<TByte(std::uint64_t)> ByteAt;
+    std::uint64_t BytesRead = 0;
+    TReadAt Reader()
+    {
+        return [this](std::uint64_t at, std::span<TByte> into) {
+            if (at > Length || into.size() > Length - at) return false;
+            BytesRead += into.size();
+            for (std::size_t i = 0; i < into.size(); ++i) into[i] = ByteAt(at + i);
+            return true;
+        };
+    }
+};
+
+TDBFHeader HeaderOf(std::uint32_t count, std::uint16_t headerLength, std::uint16_t recordLength)
+{
+    TDBFHeader header{};
+    PutLE32(header.RecordCount, count);
+    PutLE16(header.HeaderLength, headerLength);
+    PutLE16(header.RecordLength, recordLength);
+    return header;
+}
+
 // Lengths no file can have: nothing is counted and no count is offered.
 TEST(RecordCountNonsense, OffersNoCountForImpossibleLengths)
 {
-    TDBFHeader header{};
-    PutLE32(header.RecordCount, 3);
-    const auto set = [&header](std::uint16_t headerLength, std::uint16_t recordLength) {
-        PutLE16(header.HeaderLength, headerLength);
-        PutLE16(header.RecordLength, recordLength);
-    };
-    set(97, 0);
-    EXPECT_EQ(CheckRecordCount(header, 1000, 0x1A).Reason, "длина записи в заголовке 0: число записей оставлено как есть");
-    set(2000, 10);
-    EXPECT_EQ(CheckRecordCount(header, 1000, 0x1A).Reason,
+    TVirtualFile blanks{1000, [](std::uint64_t) { return TByte{' '}; }};
+    EXPECT_EQ(CheckRecordCount(HeaderOf(3, 97, 0), 1000, blanks.Reader()).Reason,
+              "длина записи в заголовке 0: число записей оставлено как есть");
+    EXPECT_EQ(CheckRecordCount(HeaderOf(3, 2000, 10), 1000, blanks.Reader()).Reason,
               "заголовок (2000 байт) длиннее файла (1000 байт): число записей оставлено как есть");
-    set(16, 10);
-    EXPECT_EQ(CheckRecordCount(header, 1000, std::nullopt).Verdict, TRecordCountVerdict::Unknowable);
+    EXPECT_EQ(CheckRecordCount(HeaderOf(3, 16, 10), 1000, blanks.Reader()).Verdict, TRecordCountVerdict::Unknowable);
     // More one-byte records than 32 bits can count: the mismatch is told, no count offered.
-    set(33, 1);
-    const auto huge = CheckRecordCount(header, 33 + (1ULL << 32), std::nullopt);
+    blanks.Length = 33 + (1ULL << 32);
+    const auto huge = CheckRecordCount(HeaderOf(3, 33, 1), blanks.Length, blanks.Reader());
     EXPECT_EQ(huge.Verdict, TRecordCountVerdict::CountLow);
     EXPECT_FALSE(huge.CountFromLength);
     EXPECT_NE(Describe(huge).find("оставлено как есть"), std::string::npos);
     // A header that fills the file: no records, whatever the count says.
-    set(33, 10);
-    const auto bare = CheckRecordCount(header, 33, std::nullopt);
+    const auto bare = CheckRecordCount(HeaderOf(3, 33, 10), 33, blanks.Reader());
     EXPECT_EQ(bare.Verdict, TRecordCountVerdict::CountHigh);
     EXPECT_EQ(bare.CountFromLength, 0U);
+    // A file that cannot be read is not counted.
+    const auto failed = CheckRecordCount(HeaderOf(3, 100, 10), 1000, [](std::uint64_t, std::span<TByte>) { return false; });
+    EXPECT_FALSE(failed.CountFromLength);
+    EXPECT_FALSE(failed.Reason.empty());
 }
 
+// A table of 40 GiB is judged by a bounded part of it, whichever reading
+// holds: the reads must not grow with the file.
+TEST(RecordCountBounds, ReadsABoundedPartOfAHugeTable)
+{
+    constexpr std::uint16_t kHeader = 97;
+    constexpr std::uint16_t kLength = 100;
+    constexpr std::uint64_t kRecords = 400'000'000;
+    constexpr std::uint64_t kBound = 2 * kSampleBudget + 4 * (64 << 10) + 64 * kLength;
+    const struct {
+        const char* Label;
+        std::uint32_t HeaderCount;
+        std::uint64_t PackedAt;  // where a mark stands over a record's flag; none: UINT64_MAX
+        std::uint8_t Flag;       // every record's first byte
+        std::optional<std::uint32_t> FromLength;
+    } cases[] = {
+        {"records fill it", 7, UINT64_MAX, ' ', static_cast<std::uint32_t>(kRecords)},
+        {"packed to a third, stale records behind", kRecords / 3, kRecords / 3, '*', kRecords / 3},
+        {"not records at all", 7, UINT64_MAX, 0, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const std::uint64_t mark = c.PackedAt == UINT64_MAX ? UINT64_MAX : kHeader + c.PackedAt * kLength;
+        TVirtualFile file{kHeader + kRecords * kLength, [&](std::uint64_t at) {
+                              if (at == mark) return TByte{0x1A};
+                              return (at - kHeader) % kLength == 0 ? c.Flag : TByte{'x'};
+                          }};
+        const auto check = CheckRecordCount(HeaderOf(c.HeaderCount, kHeader, kLength), file.Length, file.Reader());
+        EXPECT_EQ(check.CountFromLength, c.FromLength) << c.Label << ": " << Describe(check);
+        EXPECT_LE(file.BytesRead, kBound) << c.Label;
+        EXPECT_GT(file.BytesRead, 0U) << c.Label;
+    }
+}
 
 // The detector's rules on texts built here: a byte that already names the
 // encoding is kept, thin evidence leaves the byte with the figures told, and

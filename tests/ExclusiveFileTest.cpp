@@ -10,6 +10,7 @@
 #include <array>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <thread>
@@ -155,7 +156,67 @@ TEST_F(ExclusiveFileTest, OneHolderAtATime)
     EXPECT_FALSE(TExclusiveFile().Open(dir.File("missing.dbf")));
 }
 
+// A shared open reads what cannot be held, writes nothing through it, never
+// counts as a hold, and opens only regular files.
+TEST_F(ExclusiveFileTest, SharedOpensReadWhatCannotBeHeld)
+{
+    const auto readOnly = Make("readonly.dbf", TBytes(64, 'r'));
+    std::filesystem::permissions(readOnly, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                               std::filesystem::perms::others_read);
+#ifdef _WIN32
+    // wine run as root lets writers into a read-only file, so it is held there.
+    const bool readOnlyHeld = std::ofstream(readOnly, std::ios::app).is_open();
+#else
+    const bool readOnlyHeld = false;
+#endif
+    const auto heldOpen = Make("held.dbf", TBytes(64, 'h'));
+    const THoldingProcess reader(heldOpen, THoldMode::Read);
+    ASSERT_TRUE(reader.Holding());
+    std::filesystem::create_directory(dir.Path() / "folder.dbf");
+    const struct {
+        const char* label;
+        std::string path;
+        bool exclusive;  // Open takes it
+        bool shared;     // OpenShared takes it
+    } cases[] = {
+        {"a read-only file", readOnly, readOnlyHeld, true},
+        {"a file another program has open", heldOpen, false, true},
+        {"a file no one has", Make("free.dbf", TBytes(64, 'f')), true, true},
+        {"a folder", dir.File("folder.dbf"), false, false},
+        {"no file", dir.File("none.dbf"), false, false},
+    };
+    for (const auto& c : cases) {
+        TExclusiveFile file;
+        EXPECT_EQ(file.Open(c.path), c.exclusive) << c.label;
+        file.Close();
+        ASSERT_EQ(file.OpenShared(c.path), c.shared) << c.label;
+        if (!c.shared) continue;
+        EXPECT_TRUE(file.IsShared()) << c.label;
+        EXPECT_FALSE(file.HoldIntact()) << c.label;
+        TBytes bytes(64);
+        EXPECT_TRUE(file.ReadAt(0, bytes)) << c.label;
+        EXPECT_EQ(bytes, ReadAll(c.path)) << c.label;
+        EXPECT_FALSE(file.WriteAt(0, TBytes{'!'})) << c.label;
+        EXPECT_EQ(file.Size(), 64U) << c.label;
+        file.Close();
+        EXPECT_FALSE(file.IsShared()) << c.label;
+        EXPECT_EQ(ReadAll(c.path), bytes) << c.label;
+    }
+    std::filesystem::permissions(readOnly, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+}
+
 #ifndef _WIN32
+// A pipe in a table's place opens at once and is refused, as a table held
+// by another program is not waited for.
+TEST_F(ExclusiveFileTest, SharedOpensRefusePipesWithoutWaiting)
+{
+    const auto pipe = dir.File("pipe.dbf");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
+    TExclusiveFile file;
+    EXPECT_FALSE(file.OpenShared(pipe));
+    EXPECT_FALSE(file.IsOpen());
+}
+
 TEST_F(ExclusiveFileTest, OthersAreKeptOutWhileHeld)
 {
     const auto path = Make("t.dbf");

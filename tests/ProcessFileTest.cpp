@@ -366,6 +366,11 @@ TEST_F(ProcessFileTest, TablesNotLaidOutAsDBase3AreRefusedUnchanged)
         {"dBase 7, long names and field properties", DBase7Tables()[0], kDBase7Msg},
         {"dBase 7 with memo and autoincrement", DBase7Tables()[1], kDBase7Msg},
         {"Visual FoxPro under version 0x03", VisualFoxProUnderDBase3Table().Build(), kFoxProMsg},
+        {"dBase II", BuildDBase2Table({{"NAME", 'C', 20}, {"SUM", 'N', 8, 2}}, 3), kDBase2Msg},
+        // Its bytes 8..9 ("\x0D\x00") would read as a header length of 13.
+        {"dBase II without fields", BuildDBase2Table({}, 0), kDBase2Msg},
+        // A header length of 0x4141 announces 521 bytes of chunks the file holds.
+        {"dBase II whose first name reads as a long header", BuildDBase2Table({{"AAAAAAAAAAA", 'C', 200}}, 40), kDBase2Msg},
     };
     for (const auto& c : cases) {
         const auto path = Make(c.table);

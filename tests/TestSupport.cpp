@@ -110,6 +110,43 @@ TBytes BuildDBase7Table(std::uint8_t version, const std::vector<TDBase7FieldLayo
     return out;
 }
 
+TBytes BuildDBase2Table(const std::vector<TDBase2FieldLayout>& fields, std::uint16_t records, std::uint8_t filler)
+{
+    constexpr std::size_t kDescriptorsAt = 8;
+    constexpr std::size_t kRecordsAt = kDescriptorsAt + 32 * 16 + 1;
+    std::size_t recordLength = 1;
+    for (const auto& f : fields) recordLength += f.length;
+    TBytes out(kRecordsAt, filler);
+    out[0] = 0x02;
+    out[1] = static_cast<std::uint8_t>(records);
+    out[2] = static_cast<std::uint8_t>(records >> 8);
+    out[3] = 6;   // month
+    out[4] = 30;  // day
+    out[5] = 84;  // year - 1900
+    out[6] = static_cast<std::uint8_t>(recordLength);
+    out[7] = static_cast<std::uint8_t>(recordLength >> 8);
+    std::size_t at = kDescriptorsAt;
+    std::uint16_t address = 1;  // the field's place in dBase II's record buffer
+    for (const auto& f : fields) {
+        std::fill_n(out.begin() + static_cast<std::ptrdiff_t>(at), 11, 0);
+        std::copy_n(f.name.begin(), std::min<std::size_t>(f.name.size(), 11), out.begin() + static_cast<std::ptrdiff_t>(at));
+        out[at + 11] = static_cast<std::uint8_t>(f.type);
+        out[at + 12] = f.length;
+        out[at + 13] = static_cast<std::uint8_t>(address);
+        out[at + 14] = static_cast<std::uint8_t>(address >> 8);
+        out[at + 15] = f.decimals;
+        address = static_cast<std::uint16_t>(address + f.length);
+        at += 16;
+    }
+    out[at] = kHeaderTerminator;
+    for (std::uint16_t r = 0; r < records; ++r) {
+        out.push_back(r % 3 == 2 ? '*' : ' ');
+        for (std::size_t i = 1; i < recordLength; ++i) out.push_back(static_cast<std::uint8_t>('A' + (r + i) % 26));
+    }
+    out.push_back(0x1A);
+    return out;
+}
+
 TTableLayout HarbourAutoIncrementTable()
 {
     TTableLayout layout;

@@ -66,6 +66,22 @@ struct TDBase7FieldLayout {
 TBytes BuildDBase7Table(std::uint8_t version, const std::vector<TDBase7FieldLayout>& fields,
                         const TBytes& properties, std::uint32_t records);
 
+// A dBase II field descriptor: 16 bytes, its name up to 11 (with its 0s).
+struct TDBase2FieldLayout {
+    std::string name;
+    char type = 'C';
+    std::uint8_t length = 10;
+    std::uint8_t decimals = 0;
+};
+
+// A dBase II table as dBase II lays it out: version 0x02, the record count in
+// 16 bits, the date as month, day, year - 1900, the record length; 32 slots of
+// 16-byte descriptors (the terminator 0x0D after the last field in use, the
+// rest of the slots left as the filler says), one byte more, then the records
+// from byte 521 and 0x1A.
+TBytes BuildDBase2Table(const std::vector<TDBase2FieldLayout>& fields, std::uint16_t records,
+                        std::uint8_t filler = 0);
+
 // Tables of later xBase programs under a dBase III version byte, laid out as
 // their writers lay them out.
 //  - Harbour: an autoincrement field of type '+' and one of type 'I' with the
@@ -138,6 +154,7 @@ inline const std::string kReadHeaderMsg = "ReadHeader: Ошибка чтения
 inline const std::string kReadRecordMsg = "ReadRecord: Ошибка чтения записи";
 inline const std::string kFoxProMsg = "ProcessFile: Таблицы Visual FoxPro не обрабатываются";
 inline const std::string kDBase7Msg = "ProcessFile: Таблицы dBase 7 не обрабатываются";
+inline const std::string kDBase2Msg = "ProcessFile: Таблицы dBase II не обрабатываются";
 
 // How another process keeps a table: open for reading or writing, mapped, or
 // locked the way other xBase programs lock (flock, an OFD write lock).

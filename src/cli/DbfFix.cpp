@@ -91,7 +91,8 @@ private:
 struct TChoiceOptions {
     std::string Offsets = "keep";
     std::string CodePage = "keep";
-    bool KeepIndexFlag = false;
+    std::string IndexFlag = "auto";
+    bool KeepIndexFlag = false;  // the older spelling of --index-flag=keep
     std::string Date;
     std::string RecordCount = "keep";
 };
@@ -137,12 +138,34 @@ TCorrectionChoices ToChoices(const TChoiceOptions& o)
     TCorrectionChoices c;
     c.OffsetMode = o.Offsets == "clear" ? omClear : o.Offsets == "set" ? omSet : omLeave;
     c.CodePageChoice = o.CodePage == "0" ? cpZero : o.CodePage == "38" ? cpDos866 : o.CodePage == "87" ? cpWin1251 : cpLeave;
-    c.RemoveIndexFlag = !o.KeepIndexFlag;
+    c.RemoveIndexFlag = o.IndexFlag != "keep" && !o.KeepIndexFlag;
     if (const auto date = ParseDate(o.Date); !o.Date.empty() && date) {
         c.InsertDate = true;
         c.Date = *date;
     }
     return c;
+}
+
+// --index-flag=auto: the flag is cleared only where no index file of the
+// table's name stands beside it; where the folder cannot be listed, it is
+// not known, and the flag stays.
+bool AutoIndexFlag(const TChoiceOptions& o)
+{
+    return o.IndexFlag == "auto" && !o.KeepIndexFlag;
+}
+
+void SettleIndexFlag(const TChoiceOptions& o, const TIndexBeside& beside, TCorrectionChoices& choices)
+{
+    if (AutoIndexFlag(o)) choices.RemoveIndexFlag = beside.FolderRead && !beside.File;
+}
+
+// Why --index-flag=auto left a set flag, for the table's notes.
+std::optional<std::string> IndexFlagNote(const TChoiceOptions& o, const TIndexBeside& beside, TByte flag)
+{
+    if (!AutoIndexFlag(o) || flag == 0) return std::nullopt;
+    if (beside.File) return "признак индекса оставлен: рядом индексный файл " + *beside.File;
+    if (!beside.FolderRead) return std::string("признак индекса оставлен: папка таблицы не читается, индекс не найти");
+    return std::nullopt;
 }
 
 CLI::Validator OneOf(std::vector<std::string> values, const std::string& expected)
@@ -170,7 +193,13 @@ void AddChoiceOptions(CLI::App& command, TChoiceOptions& o)
                        "или оставить (keep)")
         ->type_name("from-length|keep")
         ->check(OneOf({"from-length", "keep"}, "from-length или keep"));
-    command.add_flag("--keep-index-flag", o.KeepIndexFlag, "не убирать признак индекса");
+    auto* indexFlag =
+        command.add_option("--index-flag", o.IndexFlag,
+                           "признак индекса: убрать, только если рядом нет индексного файла таблицы "
+                           "(.mdx, .cdx; auto, по умолчанию), убирать всегда (clear) или оставить (keep)")
+            ->type_name("auto|clear|keep")
+            ->check(OneOf({"auto", "clear", "keep"}, "auto, clear или keep"));
+    command.add_flag("--keep-index-flag", o.KeepIndexFlag, "то же, что --index-flag=keep")->excludes(indexFlag);
     command.add_option("--date", o.Date, "вставить дату последнего изменения")
         ->type_name("today|YYYY-MM-DD")
         ->check(CLI::Validator(
@@ -209,9 +238,11 @@ int Show(const TCommand& command, std::ostream& out, std::ostream& err, bool pro
     nlohmann::json tables = nlohmann::json::array();
     int status = esOk;
     std::size_t done = 0;
+    TIndexFiles indexFiles;
     for (const auto& path : list.Tables) {
         if (gInterrupted) break;
-        const TTableReport report = ReadTable(path, std::nullopt);
+        TTableReport report = ReadTable(path, std::nullopt);
+        report.Index = indexFiles.Beside(path);
         if (!report.Read) status = esFailed;
         if (command.Json) {
             tables.push_back(ToJson(report));
@@ -236,9 +267,19 @@ int Check(const TCommand& command, std::ostream& out, std::ostream& err, bool pr
     std::size_t wouldChange = 0;
     std::size_t right = 0;
     std::size_t failed = 0;
+    TIndexFiles indexFiles;
     for (const auto& path : list.Tables) {
         if (gInterrupted) break;
-        const TTableReport report = ReadTable(path, choices, AsksOf(command.Choices));
+        const TIndexBeside beside = indexFiles.Beside(path);
+        TCorrectionChoices tableChoices = choices;
+        SettleIndexFlag(command.Choices, beside, tableChoices);
+        TTableReport report = ReadTable(path, tableChoices, AsksOf(command.Choices));
+        report.Index = beside;
+        if (report.Header) {
+            if (const auto note = IndexFlagNote(command.Choices, beside, report.Header->IndexFlag)) {
+                report.Notes.push_back(*note);
+            }
+        }
         if (!report.Correctable()) {
             ++failed;
             status = esFailed;
@@ -271,23 +312,30 @@ int Check(const TCommand& command, std::ostream& out, std::ostream& err, bool pr
 // bytes about to be overwritten are those its backup holds.
 enum class TBackupPass { None, Save, Write };
 
-TTableReport FixTable(const std::string& path, const TCorrectionChoices& choices, const TDetectionAsks& asks,
-                      const std::string& backupFolder, TBackupPass pass, const TTableReport* saved = nullptr)
+TTableReport FixTable(const std::string& path, const TCorrectionChoices& choices, const TChoiceOptions& asked,
+                      const TIndexBeside& beside, const std::string& backupFolder, TBackupPass pass,
+                      const TTableReport* saved = nullptr)
 {
     TTableReport report;
     report.Path = path;
+    report.Index = beside;
     TMessageCollector collector(report.Messages);
     TCorrectionOptions options;
     options.SkipUnchanged = true;
-    TCorrectionChoices settled = choices;
-    if (asks.CodePage || asks.RecordCount) {
-        // Settled as check settles them, on the table as it is held.
-        options.AdjustChoices = [&](TDBF& table, TCorrectionChoices& adjusted) {
+    options.RefuseUntrustedLayout = true;
+    TCorrectionChoices tableChoices = choices;
+    SettleIndexFlag(asked, beside, tableChoices);
+    TCorrectionChoices settled = tableChoices;
+    const TDetectionAsks asks = AsksOf(asked);
+    // Settled as check settles them, on the table as it is held.
+    options.AdjustChoices = [&](TDBF& table, TCorrectionChoices& adjusted) {
+        if (asks.CodePage || asks.RecordCount) {
             report.Findings = InspectTable(table);
             report.Notes = SettleChoices(*report.Findings, asks, adjusted);
-            settled = adjusted;
-        };
-    }
+        }
+        if (const auto note = IndexFlagNote(asked, beside, table.Header().MdxFlag)) report.Notes.push_back(*note);
+        settled = adjusted;
+    };
     options.BeforeWrite = [&](std::span<const TByte> before, std::span<const TByte> after) {
         report.Before.assign(before.begin(), before.end());
         report.After.assign(after.begin(), after.end());
@@ -311,7 +359,7 @@ TTableReport FixTable(const std::string& path, const TCorrectionChoices& choices
         return false;  // the write comes once the batch's backups are on the disk
     };
     try {
-        const TCorrectionOutcome outcome = CorrectTable(path, choices, options);
+        const TCorrectionOutcome outcome = CorrectTable(path, tableChoices, options);
         switch (outcome.Result) {
         case TCorrectionResult::Written:
             report.Fix = TFixState::Written;
@@ -343,13 +391,14 @@ void RemoveBackup(const std::string& name)
 // before its backup is on the disk. A backup whose table was not written
 // after all is removed: it would fit no table's history. An interrupt leaves
 // the tables not yet written untouched and unreported.
-void FixBatch(std::span<const std::string> paths, const TCorrectionChoices& choices, const TDetectionAsks& asks,
-              const std::string& backupFolder, const std::function<void(const TTableReport&)>& onReport)
+void FixBatch(std::span<const std::string> paths, const TCorrectionChoices& choices, const TChoiceOptions& asked,
+              TIndexFiles& indexFiles, const std::string& backupFolder,
+              const std::function<void(const TTableReport&)>& onReport)
 {
     if (backupFolder.empty()) {
         for (const auto& path : paths) {
             if (gInterrupted) break;
-            onReport(FixTable(path, choices, asks, backupFolder, TBackupPass::None));
+            onReport(FixTable(path, choices, asked, indexFiles.Beside(path), backupFolder, TBackupPass::None));
         }
         return;
     }
@@ -357,7 +406,8 @@ void FixBatch(std::span<const std::string> paths, const TCorrectionChoices& choi
     std::vector<std::string> saved;
     for (const auto& path : paths) {
         if (gInterrupted) break;
-        reports.push_back(FixTable(path, choices, asks, backupFolder, TBackupPass::Save));
+        reports.push_back(
+            FixTable(path, choices, asked, indexFiles.Beside(path), backupFolder, TBackupPass::Save));
         if (!reports.back().BackupFile.empty()) saved.push_back(reports.back().BackupFile);
     }
     const bool flushed = saved.empty() || gInterrupted || FlushFilesDurably(saved);
@@ -374,7 +424,8 @@ void FixBatch(std::span<const std::string> paths, const TCorrectionChoices& choi
             report.Messages.push_back("Резервные копии не сброшены на диск в папке " + ShownName(backupFolder) +
                                       "; таблица не изменена");
         } else if (!backup.empty()) {
-            report = FixTable(report.Path, choices, asks, backupFolder, TBackupPass::Write, &report);
+            report = FixTable(report.Path, choices, asked, indexFiles.Beside(report.Path), backupFolder, TBackupPass::Write,
+                              &report);
             // A write that failed may have left part of the header: its
             // backup is what is left of the old one.
             if (report.Fix == TFixState::WriteFailed) report.BackupFile = backup;
@@ -405,6 +456,7 @@ int Fix(const TCommand& command, std::ostream& out, std::ostream& err, bool prog
     std::size_t unchanged = 0;
     std::map<std::string, std::size_t> refusals;  // reason, tables
     std::size_t refused = 0;
+    TIndexFiles indexFiles;
     const auto tell = [&](const TTableReport& report) {
         if (report.Fix == TFixState::Written) {
             ++written;
@@ -421,8 +473,8 @@ int Fix(const TCommand& command, std::ostream& out, std::ostream& err, bool prog
     };
     const std::span<const std::string> tables(list.Tables);
     for (std::size_t start = 0; start < tables.size() && !gInterrupted; start += kBackupBatch) {
-        FixBatch(tables.subspan(start, std::min(kBackupBatch, tables.size() - start)), choices,
-                 AsksOf(command.Choices), command.BackupFolder, tell);
+        FixBatch(tables.subspan(start, std::min(kBackupBatch, tables.size() - start)), choices, command.Choices,
+                 indexFiles, command.BackupFolder, tell);
     }
     progress.Hide();
     out << "Исправлено: " << written << ", уже в порядке: " << unchanged << ", отказ: " << refused << "\n";

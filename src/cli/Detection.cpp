@@ -318,6 +318,114 @@ std::string Bits(double bits)
     return text;
 }
 
+constexpr TByte kEndMark = 0x1A;
+
+// Records looked at on each side of a place where the records may end.
+constexpr std::uint64_t kEdgeRecords = 4;
+
+// Bytes looked at at each end of what follows the records.
+constexpr std::uint64_t kTailWindow = 64 << 10;
+
+bool IsDeletionFlag(TByte b)
+{
+    return b == ' ' || b == '*';
+}
+
+// One way of reading the file: so many records, ended by an end mark or
+// not, and what follows them; not Explained when that is neither of the
+// tails writers leave.
+struct TCountReading {
+    std::uint64_t Records;
+    bool Mark;
+    TRecordTail Tail;
+    std::uint64_t TailBytes;
+    bool Explained;
+};
+
+// The deletion flags of chosen records below a limit, read run by run in
+// pieces of at most the sample's budget; keeps only the first record whose
+// flag is wrong, which is all a reading needs to know.
+class TFlagProbe {
+public:
+    TFlagProbe(const TReadAt& read, std::uint64_t headerLength, std::uint16_t recordLength, std::uint64_t limit)
+        : FRead(read), FHeaderLength(headerLength), FRecordLength(recordLength), FLimit(limit)
+    {
+    }
+
+    void Look(std::uint64_t first, std::uint64_t count)
+    {
+        const std::uint64_t end = std::min(FLimit, first + count);
+        const std::uint64_t perPiece = std::max<std::uint64_t>(1, kSampleBudget / FRecordLength);
+        for (std::uint64_t at = first; at < end && !FFailed; at += perPiece) {
+            const std::uint64_t records = std::min(perPiece, end - at);
+            // The last record of a piece is read only up to its flag.
+            FBuffer.resize(static_cast<std::size_t>((records - 1) * FRecordLength + 1));
+            if (!FRead(FHeaderLength + at * FRecordLength, FBuffer)) {
+                FFailed = true;
+                return;
+            }
+            for (std::uint64_t r = 0; r < records; ++r) {
+                const TByte flag = FBuffer[static_cast<std::size_t>(r * FRecordLength)];
+                if (IsDeletionFlag(flag) || (FFirstBad && *FFirstBad <= at + r)) continue;
+                FFirstBad = at + r;
+                FFirstBadByte = flag;
+                break;
+            }
+        }
+    }
+    [[nodiscard]] bool Failed() const { return FFailed; }
+    // Counted from 0.
+    [[nodiscard]] std::optional<std::uint64_t> FirstBad() const { return FFirstBad; }
+    [[nodiscard]] TByte FirstBadByte() const { return FFirstBadByte; }
+
+private:
+    const TReadAt& FRead;
+    std::uint64_t FHeaderLength;
+    std::uint16_t FRecordLength;
+    std::uint64_t FLimit;
+    std::vector<TByte> FBuffer;
+    bool FFailed = false;
+    std::optional<std::uint64_t> FFirstBad;
+    TByte FFirstBadByte = 0;
+};
+
+bool AllZero(std::span<const TByte> bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](TByte b) { return b == 0; });
+}
+
+// What follows the records from `at` (an end mark written in place there, or
+// the first of the zero bytes) to the file's end: zero bytes (an end mark
+// may close them), or, after a mark, the stale records a PACK left, whole,
+// each beginning with a deletion flag (a final mark may follow them). Looks
+// at the first and the last 64 KiB and, of stale records, at the flags of the
+// first and last few. Nothing when it is neither, or cannot be read.
+std::optional<TRecordTail> TailAfter(const TReadAt& read, std::uint64_t at, std::uint64_t fileLength,
+                                     std::uint16_t recordLength, bool mark)
+{
+    const std::uint64_t from = at + (mark ? 1 : 0);
+    if (from >= fileLength) return TRecordTail::None;
+    std::vector<TByte> head(static_cast<std::size_t>(std::min(kTailWindow, fileLength - from)));
+    std::vector<TByte> end(static_cast<std::size_t>(std::min(kTailWindow, fileLength - from)));
+    if (!read(from, head) || !read(fileLength - end.size(), end)) return std::nullopt;
+    const bool finalMark = end.back() == kEndMark;
+    if (AllZero(head.size() == fileLength - from && finalMark ? std::span(head).first(head.size() - 1) : std::span(head)) &&
+        AllZero(finalMark ? std::span(end).first(end.size() - 1) : std::span(end))) {
+        return TRecordTail::Zeros;
+    }
+    if (!mark) return std::nullopt;
+    // The mark stands over the first stale record's flag.
+    const std::uint64_t stale = fileLength - (finalMark ? 1 : 0) - at;
+    if (stale % recordLength != 0) return std::nullopt;
+    const std::uint64_t records = stale / recordLength;
+    const auto dataAt = [&](std::uint64_t r) { return at + r * recordLength; };
+    TFlagProbe probe(read, dataAt(0), recordLength, records);
+    probe.Look(1, kEdgeRecords);
+    probe.Look(records > kEdgeRecords ? records - kEdgeRecords : 1, kEdgeRecords);
+    if (probe.Failed() || probe.FirstBad()) return std::nullopt;
+    return TRecordTail::Stale;
+}
+
 const char* VerdictName(TRecordCountVerdict verdict)
 {
     switch (verdict) {
@@ -325,9 +433,35 @@ const char* VerdictName(TRecordCountVerdict verdict)
     case TRecordCountVerdict::CountLow: return "count-low";
     case TRecordCountVerdict::CountHigh: return "count-high";
     case TRecordCountVerdict::PartialRecord: return "partial-record";
+    case TRecordCountVerdict::Unexplained: return "unexplained";
+    case TRecordCountVerdict::Ambiguous: return "ambiguous";
     case TRecordCountVerdict::Unknowable: break;
     }
     return "unknowable";
+}
+
+const char* TailName(TRecordTail tail)
+{
+    switch (tail) {
+    case TRecordTail::Stale: return "stale";
+    case TRecordTail::Zeros: return "zeros";
+    case TRecordTail::None: break;
+    }
+    return "none";
+}
+
+// What follows the records counted, told after the verdict.
+std::string TailText(const TRecordCountCheck& check)
+{
+    const std::string bytes = std::to_string(check.TailBytes);
+    switch (check.Tail) {
+    case TRecordTail::Stale: return "; после метки конца (0x1A) " + bytes + " байт старых записей";
+    case TRecordTail::Zeros:
+        return check.EndOfFileMark ? "; после метки конца (0x1A) " + bytes + " нулевых байт"
+                                   : "; после записей " + bytes + " нулевых байт без метки конца";
+    case TRecordTail::None: break;
+    }
+    return "";
 }
 
 const char* VerdictName(TEncodingVerdict verdict)
@@ -366,8 +500,7 @@ TEncodingCheck LeftAsItIs(TEncodingVerdict verdict, TByte headerByte, const std:
 
 }  // namespace
 
-TRecordCountCheck CheckRecordCount(const TDBFHeader& header, std::uint64_t fileLength,
-                                   std::optional<TByte> lastByte)
+TRecordCountCheck CheckRecordCount(const TDBFHeader& header, std::uint64_t fileLength, const TReadAt& read)
 {
     TRecordCountCheck check;
     check.HeaderCount = GetLE32(header.RecordCount);
@@ -386,16 +519,88 @@ TRecordCountCheck CheckRecordCount(const TDBFHeader& header, std::uint64_t fileL
         return countLeft("заголовок (" + std::to_string(check.HeaderLength) + " байт) длиннее файла (" +
                          std::to_string(fileLength) + " байт)");
     }
-    std::uint64_t recordBytes = fileLength - check.HeaderLength;
-    check.EndOfFileMark = recordBytes > 0 && lastByte == TByte{0x1A};
-    if (check.EndOfFileMark) --recordBytes;
-    check.WholeRecords = recordBytes / check.RecordLength;
-    check.PartialBytes = recordBytes % check.RecordLength;
-    if (check.PartialBytes != 0) {
+    const std::uint64_t data = fileLength - check.HeaderLength;
+    const std::uint16_t length = check.RecordLength;
+    const auto byteAt = [&read](std::uint64_t at) -> std::optional<TByte> {
+        std::array<TByte, 1> byte{};
+        return read(at, byte) ? std::optional(byte[0]) : std::nullopt;
+    };
+    const bool finalMark = data > 0 && byteAt(fileLength - 1) == TByte{kEndMark};
+
+    // The places the records may end: at the file's end, at a final end mark,
+    // or where the header's count puts them, followed by an end mark written
+    // in place or by zero bytes.
+    std::vector<TCountReading> readings;
+    if (data % length == 0) readings.push_back({data / length, false, TRecordTail::None, 0, true});
+    if (finalMark && (data - 1) % length == 0) readings.push_back({(data - 1) / length, true, TRecordTail::None, 0, true});
+    const std::uint64_t counted = std::uint64_t{check.HeaderCount} * length;
+    if (counted < data && std::none_of(readings.begin(), readings.end(),
+                                       [&](const TCountReading& r) { return r.Records == check.HeaderCount; })) {
+        const std::uint64_t at = check.HeaderLength + counted;
+        const auto first = byteAt(at);
+        if (first && (*first == kEndMark || *first == 0)) {
+            const bool mark = *first == kEndMark;
+            const auto tail = TailAfter(read, at, fileLength, length, mark);
+            readings.push_back({check.HeaderCount, mark, tail.value_or(TRecordTail::None),
+                                fileLength - at - (mark ? 1 : 0), tail.has_value()});
+        }
+    }
+
+    // Every record before the place a reading ends must begin with a
+    // deletion flag; the flags looked at are those of the sampled runs and of
+    // the records around each place and around the header's count.
+    std::uint64_t furthest = 0;
+    for (const auto& r : readings) furthest = std::max(furthest, r.Records);
+    TFlagProbe probe(read, check.HeaderLength, length, furthest);
+    for (const auto& run : SampleRuns(furthest, length)) probe.Look(run.First, run.Count);
+    for (const auto& r : readings) probe.Look(r.Records > kEdgeRecords ? r.Records - kEdgeRecords : 0, kEdgeRecords);
+    probe.Look(check.HeaderCount > kEdgeRecords ? check.HeaderCount - kEdgeRecords : 0, 2 * kEdgeRecords);
+    if (probe.Failed()) {
+        check.ReadFailed = true;
+        return countLeft("записи не прочитаны");
+    }
+    if (probe.FirstBad()) {
+        check.NotARecord = *probe.FirstBad() + 1;  // counted from 1 for people
+        check.NotARecordByte = probe.FirstBadByte();
+    }
+
+    std::vector<TCountReading> explaining;
+    for (const auto& r : readings) {
+        const bool flagsHold = !probe.FirstBad() || *probe.FirstBad() >= r.Records;
+        if (flagsHold && r.Explained) explaining.push_back(r);
+    }
+    // Where no one count explains the file, as many whole records as fit,
+    // less a final end mark, are what the sample of texts looks at.
+    const std::uint64_t recordBytes = finalMark ? data - 1 : data;
+    check.WholeRecords = recordBytes / length;
+    check.PartialBytes = recordBytes % length;
+    check.EndOfFileMark = finalMark;
+    if (explaining.size() > 1) {
+        check.Verdict = TRecordCountVerdict::Ambiguous;
+        std::string counts;
+        for (const auto& r : explaining) counts += (counts.empty() ? "" : " и ") + std::to_string(r.Records);
+        return countLeft("длину файла объясняют " + counts + " записей");
+    }
+    if (explaining.empty()) {
+        if (check.NotARecord) {
+            check.Verdict = TRecordCountVerdict::Unexplained;
+            return countLeft("запись " + std::to_string(*check.NotARecord) + " начинается с байта " +
+                             ByteText(check.NotARecordByte) + ", а не с пробела или «*»: это не запись");
+        }
+        if (!readings.empty()) {
+            check.Verdict = TRecordCountVerdict::Unexplained;
+            return countLeft("после записей по счёту заголовка не старые записи и не нулевые байты");
+        }
         check.Verdict = TRecordCountVerdict::PartialRecord;
         return countLeft("последняя запись неполная (" + std::to_string(check.PartialBytes) + " байт из " +
-                         std::to_string(check.RecordLength) + ")");
+                         std::to_string(length) + ")");
     }
+    const TCountReading& only = explaining.front();
+    check.WholeRecords = only.Records;
+    check.PartialBytes = 0;
+    check.EndOfFileMark = only.Mark;
+    check.Tail = only.Tail;
+    check.TailBytes = only.TailBytes;
     check.Verdict = check.WholeRecords == check.HeaderCount ? TRecordCountVerdict::Agrees
                     : check.WholeRecords > check.HeaderCount ? TRecordCountVerdict::CountLow
                                                              : TRecordCountVerdict::CountHigh;
@@ -658,12 +863,16 @@ TTableFindings InspectTable(TDBF& table)
         findings.Encoding = LeftAsItIs(TEncodingVerdict::ReadFailed, header.LanguageDriver, why);
         return findings;
     }
-    std::array<TByte, 1> last{};
-    const bool lastRead = *length > 0 && file.ReadAt(*length - 1, last);
-    findings.RecordCount = CheckRecordCount(header, *length, lastRead ? std::optional(last[0]) : std::nullopt);
+    findings.RecordCount = CheckRecordCount(header, *length, [&file](std::uint64_t at, std::span<TByte> into) {
+        return file.ReadAt(at, into);
+    });
 
     const auto& count = findings.RecordCount;
     const auto fields = TextFields(table.ChunksRead(), count.RecordLength);
+    if (count.ReadFailed) {
+        findings.Encoding = LeftAsItIs(TEncodingVerdict::ReadFailed, header.LanguageDriver, "записи не прочитаны");
+        return findings;
+    }
     if (count.Verdict == TRecordCountVerdict::Unknowable || count.WholeRecords == 0) {
         findings.Encoding = LeftAsItIs(TEncodingVerdict::NoText, header.LanguageDriver, "в файле нет записей");
         return findings;
@@ -700,6 +909,9 @@ void ToJson(const TRecordCountCheck& check, nlohmann::json& out)
     out["end_of_file_mark"] = check.EndOfFileMark;
     out["records_in_file"] = check.WholeRecords;
     out["partial_record_bytes"] = check.PartialBytes;
+    out["tail"] = TailName(check.Tail);
+    out["tail_bytes"] = check.TailBytes;
+    out["not_a_record"] = check.NotARecord ? nlohmann::json(*check.NotARecord) : nlohmann::json();
     out["count_from_length"] = check.CountFromLength ? nlohmann::json(*check.CountFromLength) : nlohmann::json();
     out["reason"] = check.Reason;
 }
@@ -730,13 +942,13 @@ std::string Describe(const TRecordCountCheck& check)
     if (check.Verdict == TRecordCountVerdict::Unknowable) return line + check.Reason;
     line += "в заголовке " + std::to_string(check.HeaderCount) + ", в файле " + std::to_string(check.WholeRecords);
     switch (check.Verdict) {
-    case TRecordCountVerdict::Agrees: return line + ": совпадает";
+    case TRecordCountVerdict::Agrees: return line + ": совпадает" + TailText(check);
     case TRecordCountVerdict::CountLow:
     case TRecordCountVerdict::CountHigh: {
         const bool low = check.Verdict == TRecordCountVerdict::CountLow;
         const std::uint64_t by = low ? check.WholeRecords - check.HeaderCount : check.HeaderCount - check.WholeRecords;
         line += ": в заголовке на " + std::to_string(by) + (low ? " меньше" : " больше");
-        return check.CountFromLength ? line + "; по длине файла " + std::to_string(*check.CountFromLength)
+        return check.CountFromLength ? line + "; по длине файла " + std::to_string(*check.CountFromLength) + TailText(check)
                                      : line + "; " + check.Reason;
     }
     default: return line + " целых; " + check.Reason;

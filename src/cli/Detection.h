@@ -13,6 +13,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -26,7 +27,17 @@ enum class TRecordCountVerdict {
     CountLow,       // the header counts fewer records than the file holds
     CountHigh,      // the header counts more records than the file holds
     PartialRecord,  // the file ends inside a record: no count fits it
+    Unexplained,    // a count would fit the length, but what lies there is not records
+    Ambiguous,      // more than one count explains the file
     Unknowable,     // the header's lengths make no sense for this file
+};
+
+// What follows the records counted, when it is not the file's end or a final
+// end mark.
+enum class TRecordTail {
+    None,
+    Stale,  // after an end mark written in place: the old records a PACK left
+    Zeros,  // zero bytes, as a crash or a preallocating writer leaves them
 };
 
 struct TRecordCountCheck {
@@ -35,20 +46,36 @@ struct TRecordCountCheck {
     std::uint16_t HeaderLength = 0;
     std::uint16_t RecordLength = 0;
     std::uint64_t FileLength = 0;
-    bool EndOfFileMark = false;      // the file's last byte is 0x1A, not counted as records
-    std::uint64_t WholeRecords = 0;  // whole records between the header and the end
+    bool EndOfFileMark = false;      // the records end at an end mark (0x1A), not counted as records
+    std::uint64_t WholeRecords = 0;  // the records the file holds (where no count explains it, as many as fit)
     std::uint64_t PartialBytes = 0;  // bytes of a last record cut short
-    // The count the records fill the file with, only when they fill it
-    // exactly: what `--record-count=from-length` may write.
+    bool ReadFailed = false;         // the records looked at could not be read
+    TRecordTail Tail = TRecordTail::None;
+    std::uint64_t TailBytes = 0;     // bytes after the records and their end mark
+    // The first record looked at whose first byte is neither a blank nor '*'
+    // (counted from 1), and that byte.
+    std::optional<std::uint64_t> NotARecord;
+    TByte NotARecordByte = 0;
+    // The count that alone explains the file: what `--record-count=from-length`
+    // may write.
     std::optional<std::uint32_t> CountFromLength;
     std::string Reason;  // why the count is left as it is; empty when it agrees or can be set
 };
 
-// Compares the header's record count with the file's length: (file length
-// less the header, less one final 0x1A) divided by the record length.
-// lastByte is the file's last byte, when it has one.
-TRecordCountCheck CheckRecordCount(const TDBFHeader& header, std::uint64_t fileLength,
-                                   std::optional<TByte> lastByte);
+// Reads exactly into.size() bytes at the position, or says false.
+using TReadAt = std::function<bool(std::uint64_t position, std::span<TByte> into)>;
+
+// Works out how many records the file holds. A count is proposed only when
+// exactly one reading explains the file: records, each beginning with a blank
+// or '*' (the deletion flag), from the header up to the file's end, or up to
+// an end mark (0x1A) after which there is nothing, the stale records a PACK
+// left behind it, or zero bytes. A header count whose records end in zero
+// bytes without an end mark (a crash) is such a reading too. The reads are
+// bounded whatever the file's size: the flags of the records sampled by
+// SampleRuns, of the records on each side of every place the records may end,
+// and the first and last 64 KiB after them; records between those are not
+// looked at.
+TRecordCountCheck CheckRecordCount(const TDBFHeader& header, std::uint64_t fileLength, const TReadAt& read);
 
 // ---- The encoding of the character fields' texts ----
 

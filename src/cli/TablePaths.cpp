@@ -13,6 +13,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
+std::string LowerAscii(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    return text;
+}
+
 class TWalk {
 public:
     explicit TWalk(TPathList& list) : FList(list) {}
@@ -113,4 +120,33 @@ TPathList CollectTables(const std::vector<std::string>& paths, bool recursive)
         }
     }
     return list;
+}
+
+TIndexBeside TIndexFiles::Beside(const std::string& table)
+{
+    const fs::path path = NativePath(table);
+    fs::path folder = path.parent_path();
+    if (folder.empty()) folder = ".";
+    auto [place, fresh] = FFolders.try_emplace(folder);
+    TFolder& known = place->second;
+    if (fresh) {
+        std::error_code error;
+        fs::directory_iterator it(folder, error);
+        for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+            const std::string name = LowerAscii(NameOf(it->path().filename()));
+            if (name.size() <= 4) continue;
+            const std::string extension = name.substr(name.size() - 4);
+            if (extension != ".mdx" && extension != ".cdx") continue;
+            std::error_code typeError;
+            if (!it->is_regular_file(typeError) || typeError) continue;
+            known.Index.emplace(name.substr(0, name.size() - 4), it->path().filename());
+        }
+        known.Read = !error;
+    }
+    TIndexBeside beside;
+    beside.FolderRead = known.Read;
+    const std::string name = LowerAscii(NameOf(path.filename()));
+    const auto found = known.Index.find(name.substr(0, name.size() >= 4 ? name.size() - 4 : name.size()));
+    if (found != known.Index.end()) beside.File = NameOf(path.parent_path() / found->second);
+    return beside;
 }

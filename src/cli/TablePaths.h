@@ -3,6 +3,9 @@
 // tables found in the folders named.
 #pragma once
 
+#include <filesystem>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,3 +22,26 @@ bool HasTableName(const std::string& name);
 // ending in ".dbf". Links are followed, but never into a folder already walked
 // (so no loop is walked twice); what is not a regular file is skipped and told.
 TPathList CollectTables(const std::vector<std::string>& paths, bool recursive);
+
+// Whether an index file of the table's name stands beside it.
+struct TIndexBeside {
+    bool FolderRead = false;          // the table's folder could be listed
+    std::optional<std::string> File;  // the index file found, named as the core takes names
+};
+
+// Finds the index files beside tables: a regular file in the table's folder
+// whose name is the table's name before its extension, in any case of its
+// letters, with the extension .mdx (dBase IV) or .cdx (FoxPro, Clipper,
+// Harbour) in any case. Each folder is listed once, and only the names of its
+// index files are kept.
+class TIndexFiles {
+public:
+    TIndexBeside Beside(const std::string& table);
+
+private:
+    struct TFolder {
+        bool Read = false;
+        std::multimap<std::string, std::filesystem::path> Index;  // by the name before the extension, lower case
+    };
+    std::map<std::filesystem::path, TFolder> FFolders;
+};

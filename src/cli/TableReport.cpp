@@ -70,25 +70,16 @@ THeaderReport DescribeHeader(TDBF& table)
 
     const auto chunks = table.ChunksRead();
     const auto fields = DescriptorsBeforeTerminator(chunks);
-    if (fields.size() < chunks.size()) {
-        h.TerminatorAt = sizeof(TDBFHeader) + sizeof(TDBFFieldDescriptor) * fields.size();
-    } else {
-        // The terminator normally follows the last descriptor announced.
-        const std::uint64_t at = sizeof(TDBFHeader) + sizeof(TDBFFieldDescriptor) * chunks.size();
-        std::array<TByte, 1> byte{};
-        if (table.Stream().ReadAt(at, byte) && byte[0] == kHeaderTerminator) h.TerminatorAt = at;
-    }
-
-    std::uint32_t wide = 1;
-    h.RecordWidth = 1;
-    for (std::size_t i = 0; i < chunks.size(); ++i) {
-        const TDBFFieldDescriptor& d = chunks[i];
-        if (i < fields.size()) {
-            h.RecordWidth += d.FieldLength;
-            wide += d.FieldLength + ((d.FieldType == 'C' || d.FieldType == 'c') ? 256U * d.DecimalCount : 0U);
-        } else {
-            break;  // the header's tail: not descriptors
-        }
+    const TRecordLayout layout = LayoutOf(table);
+    h.TerminatorAt = layout.TerminatorAt;
+    h.BytesAfterTerminator = layout.BytesAfterTerminator;
+    h.RecordWidth = layout.RecordWidth;
+    h.WidthsAddUp = layout.WidthsAddUp;
+    h.AddUpAsClipper = layout.AddUpAsClipper;
+    h.LayoutFault = LayoutFault(layout, h.RecordLength);
+    // The header's tail after the terminator holds no descriptors.
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        const TDBFFieldDescriptor& d = fields[i];
         TFieldReport f;
         f.Number = i + 1;
         f.Name = Escaped(std::span(d.FieldName).first(FieldNameLength(d)));
@@ -101,10 +92,12 @@ THeaderReport DescribeHeader(TDBF& table)
         f.InUse = i < table.FieldCount();
         h.Fields.push_back(std::move(f));
     }
-    h.WidthsAddUp = h.RecordWidth == h.RecordLength;
-    h.AddUpAsClipper = !h.WidthsAddUp && wide == h.RecordLength;
     return h;
 }
+
+const char* const kReadWithoutHold =
+    "Прочитана без монопольного захвата (файл только для чтения, чужой или открыт другой программой): "
+    "fix её не исправит, пока её нельзя захватить";
 
 std::string MessagesLine(const std::vector<std::string>& messages)
 {
@@ -272,10 +265,23 @@ TTableReport ReadTable(const std::string& path, const std::optional<TCorrectionC
     TDBF table;
     table.SetTableName(path);
     table.Open();
+    // Looking writes nothing: a table that cannot be held is read shared.
+    if (!table.Active() && report.Messages == std::vector{ExclusiveOpenMessage(path)}) {
+        report.Messages.clear();
+        table.OpenForReading();
+        report.Held = !table.Active();
+    }
     if (!table.Active() || !table.HeaderRead()) return report;  // the table has told why
     report.Read = true;
-    report.Header = DescribeHeader(table);
     report.Refusal = RefusalOf(table.Header(), table.ChunksRead());
+    if (IsDBase2(table.Header().Version)) {
+        // Nothing past its version byte reads as a dBase III header.
+        report.Messages.push_back(*report.Refusal);
+        return report;
+    }
+    report.Header = DescribeHeader(table);
+    // A layout a reader would misread is refused as fix refuses it.
+    if (!report.Refusal) report.Refusal = report.Header->LayoutFault;
     if (report.Refusal) {
         // Told as the correction tells it, so that check and fix say the same.
         report.Messages.push_back(*report.Refusal);
@@ -306,7 +312,7 @@ void PrintShow(const TTableReport& r, std::ostream& out)
 {
     out << r.Path << ":";
     if (!r.Header) {
-        out << " не прочитана: " << MessagesLine(r.Messages) << "\n";
+        out << (r.Refusal ? " отказ: " : " не прочитана: ") << MessagesLine(r.Messages) << "\n";
         return;
     }
     const THeaderReport& h = *r.Header;
@@ -329,18 +335,34 @@ void PrintShow(const TTableReport& r, std::ostream& out)
     }
     out << "  Терминатор: ";
     if (h.TerminatorAt) {
-        out << "байт " << *h.TerminatorAt << "\n";
+        out << "байт " << *h.TerminatorAt;
+        if (h.BytesAfterTerminator > 0) {
+            out << "; после него в заголовке ещё " << h.BytesAfterTerminator
+                << " байт (так их оставляют некоторые программы; не мешает)";
+        }
+        out << "\n";
     } else {
-        out << "не найден\n";
+        out << "нет там, где кончаются описатели\n";
     }
     out << "  Ширины полей с признаком удаления: " << h.RecordWidth
         << (h.WidthsAddUp ? " = длине записи" : " ≠ длине записи")
         << (h.AddUpAsClipper ? " (сходятся по правилу Clipper для длинных символьных полей)" : "") << "\n";
+    if (h.LayoutFault) out << "  Читающие программы разместят поля не там, где они лежат: таблица не в порядке\n";
     PrintFindings(r, out);
 }
 
 void PrintFindings(const TTableReport& r, std::ostream& out)
 {
+    if (r.Read && !r.Held) out << "  " << kReadWithoutHold << "\n";
+    if (r.Index && r.Read) {
+        if (r.Index->File) {
+            out << "  Индексный файл рядом: " << *r.Index->File << "\n";
+        } else if (r.Index->FolderRead) {
+            out << "  Индексного файла таблицы (.mdx, .cdx) рядом нет\n";
+        } else {
+            out << "  Индексный файл не найти: папка таблицы не читается\n";
+        }
+    }
     if (r.Findings) {
         out << "  " << Describe(r.Findings->RecordCount) << "\n"
             << "  " << Describe(r.Findings->Encoding) << "\n";
@@ -389,6 +411,7 @@ nlohmann::json ToJson(const TTableReport& r)
     nlohmann::json j;
     j["path"] = JsonName(r.Path);
     j["read"] = r.Read;
+    j["held"] = r.Read && r.Held;
     j["messages"] = r.Messages;
     j["refusal"] = r.Refusal ? nlohmann::json(*r.Refusal) : nlohmann::json(nullptr);
     if (r.Header) {
@@ -408,6 +431,8 @@ nlohmann::json ToJson(const TTableReport& r)
         header["record_width"] = h.RecordWidth;
         header["widths_add_up"] = h.WidthsAddUp;
         header["add_up_as_clipper"] = h.AddUpAsClipper;
+        header["bytes_after_terminator"] = h.BytesAfterTerminator;
+        header["layout_fault"] = h.LayoutFault ? nlohmann::json(*h.LayoutFault) : nlohmann::json(nullptr);
         nlohmann::json fields = nlohmann::json::array();
         for (const auto& f : h.Fields) {
             // cppcheck-suppress useStlAlgorithm
@@ -427,5 +452,9 @@ nlohmann::json ToJson(const TTableReport& r)
         ToJson(r.Findings->Encoding, j["encoding"]);
     }
     j["notes"] = r.Notes;
+    if (r.Index) {
+        j["index_file"] = r.Index->File ? nlohmann::json(JsonName(*r.Index->File)) : nlohmann::json(nullptr);
+        j["index_folder_read"] = r.Index->FolderRead;
+    }
     return j;
 }

@@ -7,6 +7,7 @@
 #include "Detection.h"
 #include "NotifyUser.h"
 #include "ProcessFile.h"
+#include "TablePaths.h"
 
 #include <nlohmann/json.hpp>
 
@@ -45,6 +46,8 @@ struct THeaderReport {
     std::uint32_t RecordWidth = 0;              // 1 (the deletion flag) + the fields' widths
     bool WidthsAddUp = false;
     bool AddUpAsClipper = false;  // only with the high bytes of long character widths
+    std::uint64_t BytesAfterTerminator = 0;
+    std::optional<std::string> LayoutFault;  // why a reader would misplace the fields; none when it would not
     std::vector<TFieldReport> Fields;
 };
 
@@ -55,6 +58,9 @@ struct TTableReport {
     std::string Path;
     std::vector<std::string> Messages;  // the core's texts, in the order it told them
     bool Read = false;                  // opened, header and descriptors read in full
+    // Held exclusively while read; false when it could not be held and was
+    // read shared, for reading only (fix would be refused).
+    bool Held = true;
     std::optional<std::string> Refusal;
     std::optional<THeaderReport> Header;
     // The header and the descriptors in use before and after the correction
@@ -69,6 +75,7 @@ struct TTableReport {
     // for a table not read or refused.
     std::optional<TTableFindings> Findings;
     std::vector<std::string> Notes;     // why a choice settled by the records was left
+    std::optional<TIndexBeside> Index;  // the index file beside the table, when it was looked for
 
     [[nodiscard]] bool WouldChange() const { return Before != After; }
     // Fit for a correction: read in full and not refused.
@@ -104,7 +111,8 @@ std::vector<std::string> SettleChoices(const TTableFindings& findings, const TDe
 // Opens the table as the correction does (the same exclusive hold, the same
 // messages), describes its header and what its records show and, with
 // choices, works out what a correction would change, by the correction's own
-// rules. Writes nothing.
+// rules. A table that cannot be held (read-only, another user's, open in
+// another program) is read shared instead, and said to be. Writes nothing.
 TTableReport ReadTable(const std::string& path, const std::optional<TCorrectionChoices>& choices,
                        const TDetectionAsks& asks = {});
 

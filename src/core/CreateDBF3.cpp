@@ -40,6 +40,11 @@ std::string ExclusiveOpenMessage(const std::string& tableName)
            " невозможно открыть в монопольном\nрежиме, т.к. он уже используется другой программой";
 }
 
+std::string ReadOpenMessage(const std::string& tableName)
+{
+    return "Файл " + TExclusiveFile::BaseName(tableName) + " невозможно открыть для чтения";
+}
+
 std::size_t FieldNameLength(const TDBFFieldDescriptor& field)
 {
     const auto& name = field.FieldName;
@@ -96,13 +101,23 @@ void TDBF::SetTableName(const std::string& name)
 
 void TDBF::Open()
 {
+    OpenFile(false);
+}
+
+void TDBF::OpenForReading()
+{
+    OpenFile(true);
+}
+
+void TDBF::OpenFile(bool shared)
+{
     if (FActive) return;
     if (!TExclusiveFile::Exists(FTableName)) {
         NotifyUser(kMsgNotFound + FTableName);
         return;
     }
-    if (!FStream.Open(FTableName)) {
-        NotifyUser(ExclusiveOpenMessage(FTableName));
+    if (!(shared ? FStream.OpenShared(FTableName) : FStream.Open(FTableName))) {
+        NotifyUser(shared ? ReadOpenMessage(FTableName) : ExclusiveOpenMessage(FTableName));
         return;
     }
     FActive = true;
@@ -126,6 +141,16 @@ void TDBF::ReadHeader()
     }
     const auto header = BytesOf(&FHeader, 1);
     FBytesRead.assign(header.begin(), header.end());
+    if (IsDBase2(FHeader.Version)) {
+        // Its bytes 8 on are descriptors of 16 bytes: read as dBase III's
+        // lengths they would announce chunks and a record that are not there.
+        // The owner refuses the table by its version byte.
+        FFieldCount = 0;
+        FRecordCount = 0;
+        FRecNo = 0;
+        FHeaderRead = true;
+        return;
+    }
     const std::uint16_t headerLength = GetLE16(FHeader.HeaderLength);
     FFieldCount = DescriptorCount(headerLength);
     FRecordCount = static_cast<std::int32_t>(GetLE32(FHeader.RecordCount));

@@ -3,6 +3,7 @@
 // table object that opens a table exclusively and reads them.
 #pragma once
 
+#include "DbfFormat.h"
 #include "ExclusiveFile.h"
 
 #include <array>
@@ -74,6 +75,15 @@ inline constexpr std::size_t kMaxFields = std::numeric_limits<TByte>::max();
 inline constexpr std::size_t kRecordBufferSize = 4000;
 inline constexpr TByte kHeaderTerminator = 13;
 
+// dBase II (and the FoxBASE that wrote its tables): an 8-byte header part
+// (version, a 16-bit record count, the date, the record length) followed by
+// 16-byte descriptors. Past its version byte nothing of it reads as dBase III's
+// header, so a table of this version is refused before its descriptors are.
+inline bool IsDBase2(TByte version)
+{
+    return VersionFamily(version) == TLayoutFamily::DBase2;
+}
+
 // Descriptor chunks a header announces: (HeaderLength div 32) - 1, modulo 256.
 inline TByte DescriptorCount(std::uint16_t headerLength)
 {
@@ -101,6 +111,10 @@ inline constexpr int kLastStorableYear = 1900 + 255;
 // What the user is told when the table cannot be held exclusively: another
 // program has it, or has taken it meanwhile.
 std::string ExclusiveOpenMessage(const std::string& tableName);
+
+// What the user is told when a table that cannot be held cannot be opened
+// for reading either.
+std::string ReadOpenMessage(const std::string& tableName);
 
 // The length of a field name: the bytes before the first 0, at most 11.
 std::size_t FieldNameLength(const TDBFFieldDescriptor& field);
@@ -132,11 +146,16 @@ public:
     void SetTableName(const std::string& name);
 
     void Open();
+    // Opens the table for reading only, shared with other programs, and reads
+    // it as Open does, with the same messages: for looking at a table that
+    // cannot be held. Nothing can be written to it (Stream().IsShared()).
+    void OpenForReading();
     void ReadHeader();
     void ReadRecord();
 
     [[nodiscard]] bool Active() const { return FActive; }
-    // True once the header and every announced descriptor were read in full.
+    // True once the header and every announced descriptor were read in full;
+    // for a dBase II table, once its version byte was read (no descriptors).
     [[nodiscard]] bool HeaderRead() const { return FHeaderRead; }
     [[nodiscard]] std::int32_t RecNo() const { return FRecNo; }
     [[nodiscard]] std::int32_t RecordCount() const { return FRecordCount; }
@@ -167,6 +186,9 @@ public:
     [[nodiscard]] bool StillAsRead();
 
 private:
+    // Open (exclusive) or OpenForReading (shared, read only).
+    void OpenFile(bool shared);
+
     std::array<TByte, kRecordBufferSize> FRecordBuffer;
     std::string FTableName;
     bool FActive;

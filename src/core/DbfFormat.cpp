@@ -9,7 +9,7 @@ namespace {
 using F = TLayoutFamily;
 
 constexpr std::array<TVersionInfo, 15> kVersions{{
-    {0x02, F::DBase3, "FoxBASE"},
+    {0x02, F::DBase2, "dBase II, FoxBASE (не обрабатывается)"},
     {0x03, F::DBase3, "dBase III, dBase IV, FoxPro, Clipper и другие, без мемо-файла"},
     {0x04, F::DBase7, "dBase 7 (не обрабатывается)"},
     {0x30, F::VisualFoxPro, "Visual FoxPro (не обрабатывается)"},

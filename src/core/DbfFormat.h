@@ -19,6 +19,7 @@ enum TCodePageChoice : int { cpZero = 0, cpDos866 = 1, cpWin1251 = 2, cpLeave = 
 // How the header after the version byte is laid out, as far as the
 // correction cares.
 enum class TLayoutFamily {
+    DBase2,        // an 8-byte header part and 16-byte descriptors (dBase II, the first FoxBASE)
     DBase3,        // 32-byte descriptors, dBase III's reserved bytes free to clear
     VisualFoxPro,  // 32-byte descriptors whose reserved bytes hold field flags and counters
     DBase7,        // a 68-byte header and 48-byte descriptors

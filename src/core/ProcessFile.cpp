@@ -4,12 +4,14 @@
 #include "NotifyUser.h"
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 namespace {
 
 const char* const kMsgVisualFoxPro = "ProcessFile: Таблицы Visual FoxPro не обрабатываются";
 const char* const kMsgDBase7 = "ProcessFile: Таблицы dBase 7 не обрабатываются";
+const char* const kMsgDBase2 = "ProcessFile: Таблицы dBase II не обрабатываются";
 
 // The _NullFlags field of Visual FoxPro: some programs write Visual FoxPro
 // tables, null flags in descriptor byte 18 and all, under a dBase III version
@@ -112,14 +114,62 @@ bool HasLongCharacterFields(std::span<const TDBFFieldDescriptor> fields, std::ui
 std::optional<std::string> RefusalOf(const TDBFHeader& header, std::span<const TDBFFieldDescriptor> chunks)
 {
     // By the version byte first: a dBase 7 header's chunks are not
-    // descriptors, and Visual FoxPro keeps field flags and autoincrement
-    // values in the bytes a dBase III header reserves.
+    // descriptors, a dBase II table has none read, and Visual FoxPro keeps
+    // field flags and autoincrement values in the bytes a dBase III header
+    // reserves.
     switch (VersionFamily(header.Version)) {
+    case TLayoutFamily::DBase2: return kMsgDBase2;
     case TLayoutFamily::VisualFoxPro: return kMsgVisualFoxPro;
     case TLayoutFamily::DBase7: return kMsgDBase7;
     case TLayoutFamily::DBase3: break;
     }
     if (HasNullFlagsField(DescriptorsBeforeTerminator(chunks))) return kMsgVisualFoxPro;
+    return std::nullopt;
+}
+
+TRecordLayout LayoutOf(const TDBFHeader& header, std::span<const TDBFFieldDescriptor> chunks,
+                       std::optional<TByte> byteAfterChunks)
+{
+    TRecordLayout layout;
+    const auto fields = DescriptorsBeforeTerminator(chunks);
+    std::uint32_t wide = 1;
+    for (const auto& field : fields) {
+        layout.RecordWidth += field.FieldLength;
+        wide += field.FieldLength + (IsCharacterType(field.FieldType) ? 256U * field.DecimalCount : 0U);
+    }
+    const std::uint16_t recordLength = GetLE16(header.RecordLength);
+    layout.WidthsAddUp = layout.RecordWidth == recordLength;
+    layout.AddUpAsClipper = !layout.WidthsAddUp && wide == recordLength;
+
+    const std::uint64_t headerLength = GetLE16(header.HeaderLength);
+    const std::uint64_t at = sizeof(TDBFHeader) + sizeof(TDBFFieldDescriptor) * fields.size();
+    // Past the header's length the byte is the first record's.
+    if (at < headerLength && (fields.size() < chunks.size() || byteAfterChunks == kHeaderTerminator)) {
+        layout.TerminatorAt = at;
+        layout.BytesAfterTerminator = headerLength - at - 1;
+    }
+    return layout;
+}
+
+TRecordLayout LayoutOf(TDBF& table)
+{
+    const auto chunks = table.ChunksRead();
+    std::array<TByte, 1> after{};
+    const bool read = table.Stream().ReadAt(sizeof(TDBFHeader) + sizeof(TDBFFieldDescriptor) * chunks.size(), after);
+    return LayoutOf(table.Header(), chunks, read ? std::optional(after[0]) : std::nullopt);
+}
+
+std::optional<std::string> LayoutFault(const TRecordLayout& layout, std::uint16_t recordLength)
+{
+    if (!layout.TerminatorAt) {
+        return std::string("ProcessFile: Описатели не исправляются: там, где они кончаются, нет терминатора "
+                           "заголовка (0x0D)");
+    }
+    if (!layout.WidthsAddUp && !layout.AddUpAsClipper) {
+        return "ProcessFile: Описатели не исправляются: ширины полей с признаком удаления (" +
+               std::to_string(layout.RecordWidth) + ") не сходятся с длиной записи (" + std::to_string(recordLength) +
+               ")";
+    }
     return std::nullopt;
 }
 
@@ -151,6 +201,13 @@ TCorrectionOutcome CorrectTable(const std::string& fileName, const TCorrectionCh
     if (const auto refusal = RefusalOf(table.Header(), table.ChunksRead())) {
         NotifyUser(*refusal);
         return outcome;
+    }
+
+    if (options.RefuseUntrustedLayout) {
+        if (const auto fault = LayoutFault(LayoutOf(table), GetLE16(table.Header().RecordLength))) {
+            NotifyUser(*fault);
+            return outcome;
+        }
     }
 
     TCorrectionChoices settled = choices;

@@ -55,6 +55,30 @@ bool IsCharacterType(TByte type);
 // by its record length: it adds up only when those high bytes are counted.
 bool HasLongCharacterFields(std::span<const TDBFFieldDescriptor> fields, std::uint16_t recordLength);
 
+// How the descriptors lay out the record and where the header's terminator
+// stands: what a reader goes by when it places the fields.
+struct TRecordLayout {
+    std::uint32_t RecordWidth = 1;  // the deletion flag and the widths of the fields before the terminator
+    bool WidthsAddUp = false;       // RecordWidth is the header's record length
+    bool AddUpAsClipper = false;    // only with the high bytes of long character widths
+    std::optional<std::uint64_t> TerminatorAt;  // offset in the file; none when it is not where the descriptors end
+    std::uint64_t BytesAfterTerminator = 0;     // of the header, after the terminator
+};
+
+// The layout of the chunks read as descriptors; byteAfterChunks is the
+// file's byte just after them, where the terminator stands when no chunk
+// begins with it.
+TRecordLayout LayoutOf(const TDBFHeader& header, std::span<const TDBFFieldDescriptor> chunks,
+                       std::optional<TByte> byteAfterChunks);
+// The same for a table whose header was read, reading that byte.
+TRecordLayout LayoutOf(TDBF& table);
+
+// Why descriptors laid out so cannot be trusted: fields whose widths do not
+// fill the record (nor do as Clipper's long character fields), or no
+// terminator where they end, so that a reader would misplace the fields.
+// Bytes after the terminator are what some writers leave on purpose: no fault.
+std::optional<std::string> LayoutFault(const TRecordLayout& layout, std::uint16_t recordLength);
+
 // The pure step: corrects the header and the first fieldCount of the chunks
 // read as descriptors, by the fixed rules and the choices. chunks holds every
 // chunk read, so that the record's layout can be judged by all its fields.
@@ -87,6 +111,9 @@ using TAdjustChoices = std::function<void(TDBF& table, TCorrectionChoices& choic
 
 struct TCorrectionOptions {
     bool SkipUnchanged = false;  // a header already right is not written
+    // A table whose layout cannot be trusted (LayoutFault) is refused rather
+    // than its descriptors rewritten; the window corrects it as it always has.
+    bool RefuseUntrustedLayout = false;
     TAdjustChoices AdjustChoices;
     TBeforeWrite BeforeWrite;
 };

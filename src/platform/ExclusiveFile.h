@@ -85,6 +85,14 @@ public:
     // permission for anyone), or cannot be opened.
     bool Open(const std::string& name);
 
+    // Opens an existing regular file for reading only, sharing it with every
+    // other program: for looking at a table that cannot be held (read-only,
+    // another user's, open in another program). Nothing can be written
+    // through it, and it is never held intact. False when the file is not a
+    // regular file or cannot be opened for reading.
+    bool OpenShared(const std::string& name);
+    [[nodiscard]] bool IsShared() const { return FShared; }
+
     [[nodiscard]] bool IsOpen() const;
 
     // True while the file is still held as Open took it: no other program has
@@ -115,6 +123,7 @@ public:
 private:
     std::string FName;
     TFileState FSeen;  // as Open saw the file
+    bool FShared = false;  // opened by OpenShared: read only, not held
 #ifdef _WIN32
     void* FHandle = nullptr;
 #else

@@ -450,6 +450,28 @@ bool TExclusiveFile::Open(const std::string& name)
     return true;
 }
 
+bool TExclusiveFile::OpenShared(const std::string& name)
+{
+    Close();
+    if (!IsUsableName(name)) return false;
+    if (InjectedFault(TFileOp::Open, 0, 0) != TFileFault::None) return false;
+    // Non-blocking, so that a pipe put in the table's place opens at once
+    // instead of waiting for a writer, and a file another program holds by a
+    // lease fails at once instead of waiting for it.
+    const int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return false;
+    struct stat info {};
+    const int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return false;
+    }
+    FDescriptor = fd;
+    FShared = true;
+    FName = name;
+    return true;
+}
+
 bool TExclusiveFile::IsOpen() const
 {
     return FDescriptor >= 0;
@@ -457,7 +479,7 @@ bool TExclusiveFile::IsOpen() const
 
 bool TExclusiveFile::HoldIntact() const
 {
-    if (FDescriptor < 0) return false;
+    if (FDescriptor < 0 || FShared) return false;
     // A lease being broken (another program waits to open the file) or
     // already broken (its lease-break time has passed) no longer keeps
     // anyone out.
@@ -496,7 +518,7 @@ bool TExclusiveFile::ReadFreshAt(std::uint64_t position, std::span<std::uint8_t>
 
 bool TExclusiveFile::WriteAt(std::uint64_t position, std::span<const std::uint8_t> data)
 {
-    if (FDescriptor < 0) return false;
+    if (FDescriptor < 0 || FShared) return false;
     if (data.empty()) return true;
     const auto injected = InjectedWriteSize(position, data.size());
     if (!injected) return false;
@@ -520,6 +542,7 @@ void TExclusiveFile::Close()
     close(FDescriptor);
     FDescriptor = -1;
     FLeased = false;
+    FShared = false;
     FName.clear();
     FSeen = {};
 }

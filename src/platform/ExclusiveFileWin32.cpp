@@ -207,6 +207,30 @@ bool TExclusiveFile::Open(const std::string& name)
     return true;
 }
 
+bool TExclusiveFile::OpenShared(const std::string& name)
+{
+    Close();
+    if (CannotNameAFile(name)) return false;
+    if (InjectedFault(TFileOp::Open, 0, 0) != TFileFault::None) return false;
+    const TSystemName systemName = SystemName(name);
+    // Reading only, sharing reading and writing: opens beside another
+    // program that has the table open, as long as that program shares it.
+    constexpr DWORD kAccess = GENERIC_READ;
+    constexpr DWORD kSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    HANDLE file = systemName.Wide
+        ? CreateFileW(systemName.Utf16.c_str(), kAccess, kSharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+        : CreateFileA(systemName.Ansi.c_str(), kAccess, kSharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return false;
+    }
+    FHandle = file;
+    FShared = true;
+    FName = name;
+    return true;
+}
+
 bool TExclusiveFile::IsOpen() const
 {
     return FHandle != nullptr;
@@ -218,7 +242,8 @@ bool TExclusiveFile::HoldIntact() const
     // moved or replaced, for as long as the handle is open. The length and
     // the last-write time are compared all the same: they cost one call, and
     // a file server that does not keep share modes is not kept out by them.
-    return FHandle != nullptr && CurrentState(FHandle) == FSeen;
+    // A file opened to be read alone is not held at all.
+    return FHandle != nullptr && !FShared && CurrentState(FHandle) == FSeen;
 }
 
 bool TExclusiveFile::ReadAt(std::uint64_t position, std::span<std::uint8_t> buffer)
@@ -241,7 +266,7 @@ bool TExclusiveFile::ReadFreshAt(std::uint64_t position, std::span<std::uint8_t>
 
 bool TExclusiveFile::WriteAt(std::uint64_t position, std::span<const std::uint8_t> data)
 {
-    if (FHandle == nullptr) return false;
+    if (FHandle == nullptr || FShared) return false;
     if (data.empty()) return true;
     const auto injected = InjectedWriteSize(position, data.size());
     if (!injected) return false;
@@ -264,6 +289,7 @@ void TExclusiveFile::Close()
     // Closing the handle lets other programs in again.
     CloseHandle(FHandle);
     FHandle = nullptr;
+    FShared = false;
     FName.clear();
     FSeen = {};
 }

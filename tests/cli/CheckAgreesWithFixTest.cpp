@@ -62,7 +62,7 @@ TEST(CheckAndFix, AgreeOnEveryHostileTableAndChoice)
         for (const auto& c : CliChoices(turn++)) {
             const std::string label = table.label + " (" + Describe(c.model) + ")";
             WriteAll(path, table.image);
-            const TExpected expected = Expect(table.image, path, c.model);
+            const TExpected expected = ExpectCommandLine(table.image, path, c.model);
             const TCliRun check = RunDbfFix(Command("check", c, path));
             const TTableReport report = ReadTable(path, TCorrectionChoices{c.model.offsetMode, c.model.codePageChoice,
                                                                            c.model.removeIndexFlag, c.model.insertDate,

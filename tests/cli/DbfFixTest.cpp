@@ -13,12 +13,16 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <optional>
 
 #ifdef _WIN32
 #include <process.h>
+#include <windows.h>
 #else
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -369,3 +373,224 @@ TEST(DbfFix, FolderWalksSurviveLinkLoops)
 }
 
 #endif
+
+// The index flag: by default cleared only where no index file of the table's
+// name stands beside it, so that a table is not cut off from its index.
+TEST(DbfFix, IndexFlagClearedOnlyWhereNoIndexStandsBeside)
+{
+    struct TCase {
+        const char* label;
+        const char* beside;  // a file put beside the table; "" none; ending in '/' a folder
+        std::vector<std::string> options;
+        bool cleared;
+        const char* told;  // by check
+    };
+    const TCase cases[] = {
+        {"no index", "", {}, true, "Индексного файла таблицы (.mdx, .cdx) рядом нет"},
+        {"a FoxPro index", "people.cdx", {}, false, "Индексный файл рядом: "},
+        {"a dBase IV index in upper case", "PEOPLE.MDX", {}, false, "PEOPLE.MDX"},
+        {"an index of mixed case", "People.cDx", {}, false, "признак индекса оставлен: рядом индексный файл"},
+        {"another table's index", "others.cdx", {}, true, "рядом нет"},
+        {"an index of another kind", "people.ntx", {}, true, "рядом нет"},
+        {"a folder of the index's name", "people.cdx/", {}, true, "рядом нет"},
+        {"always cleared", "people.cdx", {"--index-flag=clear"}, true, "Индексный файл рядом: "},
+        {"always kept", "", {"--index-flag=keep"}, false, "рядом нет"},
+        {"kept, the older spelling", "", {"--keep-index-flag"}, false, "рядом нет"},
+    };
+    for (const auto& c : cases) {
+        TScratchDir dir;
+        TTableLayout layout = RightTable();
+        layout.mdxFlag = 1;
+        const std::string table = dir.File("people.dbf");
+        WriteAll(table, layout.Build());
+        const std::string beside = c.beside;
+        if (!beside.empty() && beside.back() == '/') {
+            fs::create_directory(dir.Path() / beside.substr(0, beside.size() - 1));
+        } else if (!beside.empty()) {
+            WriteAll(dir.File(beside), {0});
+        }
+        std::vector<std::string> check{"check"};
+        check.insert(check.end(), c.options.begin(), c.options.end());
+        check.push_back(table);
+        const TCliRun checked = RunDbfFix(check);
+        EXPECT_EQ(checked.status, c.cleared ? esWouldChange : esOk) << c.label << "\n" << checked.out;
+        EXPECT_NE(checked.out.find(c.told), std::string::npos) << c.label << "\n" << checked.out;
+        std::vector<std::string> fix = check;
+        fix[0] = "fix";
+        EXPECT_EQ(RunDbfFix(fix).status, esOk) << c.label;
+        EXPECT_EQ(ReadAll(table)[28], c.cleared ? 0 : 1) << c.label;
+        const auto shown = nlohmann::json::parse(RunDbfFix({"show", "--json", table}).out);
+        EXPECT_EQ(shown["tables"][0]["index_file"].is_string(), std::string(c.told).find("рядом нет") == std::string::npos)
+            << c.label;
+    }
+    TScratchDir dir;
+    WriteAll(dir.File("t.dbf"), RightTable().Build());
+    EXPECT_EQ(RunDbfFix({"check", "--keep-index-flag", "--index-flag=clear", dir.File("t.dbf")}).status, esUsage);
+}
+
+// check calls a table in order only where readers place its fields right,
+// and fix leaves such a table alone; what writers leave on purpose passes.
+TEST(DbfFix, InOrderOnlyWhereReadersPlaceTheFieldsRight)
+{
+    TTableLayout widths = RightTable();
+    widths.recordLength = 308;  // the fields fill 14 bytes of it
+    TBytes noTerminator = RightTable().Build();
+    noTerminator[32 + 2 * 32] = ' ';
+    TTableLayout shortHeader = RightTable();
+    shortHeader.headerLength = 32 + 2 * 32;  // the terminator would be the first record's flag
+    TTableLayout tail = RightTable();
+    tail.tail = TBytes(263, 0);
+    TTableLayout clipper = RightTable();
+    clipper.fields[0] = {"LONG", 'C', 300 & 0xFF, 300 >> 8};
+    clipper.recordLength = 1 + 300 + 3;
+    const struct {
+        const char* label;
+        TBytes image;
+        bool passes;
+        const char* told;  // by check when refused, by show when it passes
+    } cases[] = {
+        {"widths short of the record length", widths.Build(), false,
+         "ширины полей с признаком удаления (14) не сходятся с длиной записи (308)"},
+        {"no terminator after the descriptors", noTerminator, false, "нет терминатора заголовка (0x0D)"},
+        {"a header that ends with the descriptors", shortHeader.Build(), false, "нет терминатора заголовка (0x0D)"},
+        {"263 bytes after the terminator", tail.Build(), true, "после него в заголовке ещё 263 байт"},
+        {"a Clipper long character field", clipper.Build(), true, "по правилу Clipper"},
+        {"a sound table", RightTable().Build(), true, "14 = длине записи"},
+    };
+    for (const auto& c : cases) {
+        TScratchDir dir;
+        const std::string table = dir.File("t.dbf");
+        WriteAll(table, c.image);
+        const TCliRun shown = RunDbfFix({"show", table});
+        const TCliRun checked = RunDbfFix({"check", table});
+        const TCliRun fixed = RunDbfFix({"fix", "--offsets=set", table});
+        if (c.passes) {
+            EXPECT_NE(shown.out.find(c.told), std::string::npos) << c.label << "\n" << shown.out;
+            EXPECT_EQ(checked.status, esOk) << c.label << "\n" << checked.out;
+            EXPECT_NE(checked.out.find(": в порядке"), std::string::npos) << c.label;
+            EXPECT_EQ(fixed.status, esOk) << c.label << "\n" << fixed.out;
+        } else {
+            EXPECT_NE(shown.out.find("таблица не в порядке"), std::string::npos) << c.label << "\n" << shown.out;
+            EXPECT_EQ(checked.status, esFailed) << c.label << "\n" << checked.out;
+            EXPECT_EQ(checked.out.find(": в порядке"), std::string::npos) << c.label;
+            EXPECT_NE(checked.out.find(c.told), std::string::npos) << c.label << "\n" << checked.out;
+            EXPECT_EQ(fixed.status, esFailed) << c.label;
+            EXPECT_NE(fixed.out.find(c.told), std::string::npos) << c.label << "\n" << fixed.out;
+            EXPECT_EQ(ReadAll(table), c.image) << c.label << ": fix wrote";
+        }
+    }
+}
+
+// show and check read what they may only read, and say the table was not
+// held; fix keeps its hold and refuses, writing nothing.
+TEST(DbfFix, ShowAndCheckReadTablesTheyCannotHold)
+{
+    enum class TWay { ReadOnly, OpenElsewhere, LockedElsewhere, OpenHere };
+    const struct {
+        const char* label;
+        TWay way;
+    } cases[] = {
+        {"a read-only file", TWay::ReadOnly},
+#ifdef _WIN32
+        {"a table open for reading, shared for reading only", TWay::OpenHere},
+#else
+        {"a table another program has open for reading", TWay::OpenElsewhere},
+        {"a table another program has locked", TWay::LockedElsewhere},
+#endif
+    };
+    const std::string notHeld = "Прочитана без монопольного захвата";
+    // One table at a time: a second holding process would keep the first's
+    // release pipe open.
+    const struct {
+        TTableLayout layout;
+        int checkStatus;
+    } tables[] = {{RightTable(), esOk}, {WrongTable(), esWouldChange}};
+    for (const auto& c : cases) {
+        for (const auto& t : tables) {
+            TScratchDir dir;
+            const std::string table = dir.File("t.dbf");
+            WriteAll(table, t.layout.Build());
+            const TBytes before = ReadAll(table);
+            std::optional<THoldingProcess> other;
+#ifdef _WIN32
+            // As another program opens it: reading, letting others read.
+            const HANDLE here = c.way == TWay::OpenHere
+                ? CreateFileW(NativePath(table).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr)
+                : INVALID_HANDLE_VALUE;
+            ASSERT_TRUE(c.way != TWay::OpenHere || here != INVALID_HANDLE_VALUE) << c.label;
+#endif
+            if (c.way == TWay::ReadOnly) {
+                fs::permissions(NativePath(table), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+#ifdef _WIN32
+                if (std::ofstream(NativePath(table), std::ios::app).is_open()) {
+                    // wine run as root lets writers into a read-only file: nothing to see here.
+                    fs::permissions(NativePath(table), fs::perms::owner_write, fs::perm_options::add);
+                    continue;
+                }
+#endif
+            } else if (c.way != TWay::OpenHere) {
+                other.emplace(table, c.way == TWay::OpenElsewhere ? THoldMode::Read : THoldMode::Flock);
+                ASSERT_TRUE(other->Holding()) << c.label;
+            }
+            const TCliRun shown = RunDbfFix({"show", table});
+            EXPECT_EQ(shown.status, esOk) << c.label << "\n" << shown.out;
+            EXPECT_NE(shown.out.find(notHeld), std::string::npos) << c.label << "\n" << shown.out;
+            EXPECT_NE(shown.out.find("Записей: 3"), std::string::npos) << c.label;
+            const TCliRun checked = RunDbfFix({"check", table});
+            EXPECT_EQ(checked.status, t.checkStatus) << c.label << "\n" << checked.out;
+            EXPECT_NE(checked.out.find(notHeld), std::string::npos) << c.label;
+            const auto json = nlohmann::json::parse(RunDbfFix({"check", "--json", table}).out);
+            EXPECT_EQ(json["tables"][0]["held"], false) << c.label;
+            EXPECT_EQ(json["tables"][0]["would_change"], t.checkStatus == esWouldChange) << c.label;
+            const TCliRun fixed = RunDbfFix({"fix", table});
+            EXPECT_EQ(fixed.status, esFailed) << c.label;
+            EXPECT_NE(fixed.out.find("невозможно открыть в монопольном"), std::string::npos) << c.label << "\n" << fixed.out;
+            EXPECT_EQ(ReadAll(table), before) << c.label << ": written";
+            other.reset();
+#ifdef _WIN32
+            if (here != INVALID_HANDLE_VALUE) CloseHandle(here);
+#endif
+            fs::permissions(NativePath(table), fs::perms::owner_write, fs::perm_options::add);
+        }
+    }
+#ifndef _WIN32
+    // What cannot even be read is told so, and show fails on it.
+    if (geteuid() != 0) {
+        TScratchDir dir;
+        const std::string hidden = dir.File("hidden.dbf");
+        WriteAll(hidden, RightTable().Build());
+        fs::permissions(hidden, fs::perms::owner_write);
+        const TCliRun shown = RunDbfFix({"show", hidden});
+        EXPECT_EQ(shown.status, esFailed);
+        EXPECT_NE(shown.out.find("невозможно открыть для чтения"), std::string::npos) << shown.out;
+    }
+#endif
+}
+
+// A dBase II table is refused by name by every command, before anything
+// reads its 16-byte descriptors as dBase III's; nothing is written.
+TEST(DbfFix, DBase2TablesAreRefusedByName)
+{
+    TScratchDir dir;
+    const std::string table = dir.File("old.dbf");
+    const TBytes image = BuildDBase2Table({{"NAME", 'C', 20}, {"SUM", 'N', 8, 2}}, 3);
+    WriteAll(table, image);
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+    } cases[] = {
+        {{"show", table}, esOk},
+        {{"check", table}, esFailed},
+        {{"check", "--record-count=from-length", "--codepage=auto", table}, esFailed},
+        {{"fix", "--offsets=set", "--codepage=87", table}, esFailed},
+    };
+    for (const auto& c : cases) {
+        const TCliRun run = RunDbfFix(c.arguments);
+        EXPECT_EQ(run.status, c.status) << c.arguments[0] << "\n" << run.out;
+        EXPECT_NE(run.out.find("отказ: ProcessFile: Таблицы dBase II не обрабатываются"), std::string::npos)
+            << c.arguments[0] << "\n" << run.out;
+        EXPECT_EQ(run.out.find("ReadHeader"), std::string::npos) << c.arguments[0] << "\n" << run.out;
+        EXPECT_EQ(ReadAll(table), image) << c.arguments[0];
+    }
+}

@@ -99,6 +99,12 @@ std::vector<THostileTable> HostileTables()
     add("Harbour autoincrement fields", HarbourAutoIncrementTable().Build());
     add("Visual FoxPro under a dBase III version byte", VisualFoxProUnderDBase3Table().Build());
     for (const auto& table : DBase7Tables()) add("dBase 7 (version " + std::to_string(table[0]) + ")", table);
+    // Read as dBase III, the first name's letters are a header length of 16718
+    // ("NA") that announces nine chunks of descriptors and records.
+    add("dBase II", BuildDBase2Table({{"NAME", 'C', 20}, {"AMOUNT", 'N', 8, 2}, {"PAID", 'L', 1}}, 4));
+    add("dBase II, 32 fields and 0xFF filler",
+        BuildDBase2Table(std::vector<TDBase2FieldLayout>(32, {"F", 'N', 3}), 1, 0xFF));
+    add("dBase II cut inside its header", Cut(BuildDBase2Table({{"NAME", 'C', 20}}, 1), 40));
     for (const std::uint8_t version : {0x04, 0x8C, 0x44}) {
         TTableLayout layout = People();
         layout.version = version;

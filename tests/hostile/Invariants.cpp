@@ -210,6 +210,12 @@ TExpected Expect(const TBytes& file, const std::string& fileName, const TChoices
         said.push_back(kReadHeaderMsg);
         return e;
     }
+    // dBase II: 16-byte descriptors from byte 8; nothing past the version
+    // byte is read as dBase III's, no descriptor and no record.
+    if (file[0] == 0x02) {
+        said.push_back(kDBase2Msg);
+        return e;
+    }
     const unsigned headerLength = LE16(file, 8);
     const unsigned recordLength = LE16(file, 10);
     const auto recordCount = static_cast<std::int32_t>(LE32(file, 4));
@@ -276,6 +282,42 @@ TExpected Expect(const TBytes& file, const std::string& fileName, const TChoices
     }
     said.push_back(summary);
     return e;
+}
+
+TExpected ExpectCommandLine(const TBytes& file, const std::string& fileName, const TChoices& choices)
+{
+    TExpected e = Expect(file, fileName, choices);
+    if (!e.attemptsWrite) return e;
+    const unsigned headerLength = LE16(file, 8);
+    const unsigned recordLength = LE16(file, 10);
+    const std::size_t chunks = static_cast<std::uint8_t>(headerLength / 32 - 1);
+    std::size_t fields = 0;
+    while (fields < chunks && file[32 + 32 * fields] != 13) ++fields;
+    const std::size_t end = 32 + 32 * fields;
+    const bool terminator = end < headerLength && (fields < chunks || (end < file.size() && file[end] == 13));
+    unsigned plain = 1;
+    unsigned wide = 1;
+    for (std::size_t i = 0; i < fields; ++i) {
+        const std::size_t at = 32 + 32 * i;
+        plain += file[at + 16];
+        wide += file[at + 16] + ((file[at + 11] == 'C' || file[at + 11] == 'c') ? 256U * file[at + 17] : 0U);
+    }
+    std::string refusal;
+    if (!terminator) {
+        refusal = "ProcessFile: Описатели не исправляются: там, где они кончаются, нет терминатора заголовка (0x0D)";
+    } else if (plain != recordLength && wide != recordLength) {
+        refusal = "ProcessFile: Описатели не исправляются: ширины полей с признаком удаления (" + std::to_string(plain) +
+                  ") не сходятся с длиной записи (" + std::to_string(recordLength) + ")";
+    } else {
+        return e;
+    }
+    // What the table told on opening stays; the refusal takes the summary's place.
+    TExpected refused;
+    refused.messages = e.messages;
+    refused.messages.back() = refusal;
+    refused.inUse = e.inUse;
+    refused.after = file;
+    return refused;
 }
 
 TRun RunCorrection(const std::string& fileName, const TChoices& choices, const TFaultPlan& faults,

@@ -70,6 +70,13 @@ struct TExpected {
 TExpected Expect(const TBytes& file, const std::string& fileName, const TChoices& choices,
                  const TFaultPlan& faults = {}, TOpenOutcome open = TOpenOutcome::Opens);
 
+// What dbffix's fix must do with a file of these bytes: as the window's
+// correction (Expect), but a table whose fields a reader would misplace (the
+// widths with the deletion flag fill the record length neither plainly nor as
+// Clipper's long character fields, or no terminator stands where the
+// descriptors end, within the header) is refused unchanged, with the reason.
+TExpected ExpectCommandLine(const TBytes& file, const std::string& fileName, const TChoices& choices);
+
 // What one run of ProcessFile did.
 struct TRun {
     std::vector<std::string> messages;
