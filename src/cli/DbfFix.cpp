@@ -19,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <span>
+#include <sstream>
 
 namespace {
 
@@ -106,6 +107,8 @@ struct TCommand {
     std::vector<std::string> Paths;
     bool Recursive = false;
     bool Json = false;
+    bool Quiet = false;    // only the tables that need or got a change, or failed, and the count
+    bool Verbose = false;  // the findings under each table's line
     std::string BackupFolder;
     std::string Table;  // restore: the table every backup goes into
     TChoiceOptions Choices;
@@ -222,7 +225,7 @@ void Emit(TProgress& progress, Print print)
 
 void TellSkipped(const TPathList& list, std::ostream& err)
 {
-    for (const auto& line : list.Skipped) err << line << "\n";
+    for (const auto& line : list.Skipped) err << ShownName(line) << "\n";
 }
 
 int Interrupted(std::ostream& err)
@@ -231,28 +234,106 @@ int Interrupted(std::ostream& err)
     return esInterrupted;
 }
 
+// The closing count: the tables by how they came out, those that failed
+// grouped by reason, so that a thousand tables refused for one reason are
+// one line.
+struct TTally {
+    std::size_t Right = 0;
+    std::size_t Changes = 0;
+    std::size_t Failed = 0;
+    std::map<std::string, std::size_t> Reasons;
+
+    void Add(TTableOutcome outcome, const TTableReport& report)
+    {
+        switch (outcome) {
+        case TTableOutcome::Right: ++Right; break;
+        case TTableOutcome::Changes: ++Changes; break;
+        case TTableOutcome::Failed:
+            ++Failed;
+            ++Reasons[PlainReason(report)];
+            break;
+        }
+    }
+    [[nodiscard]] std::size_t Done() const { return Right + Changes + Failed; }
+    void PrintReasons(std::ostream& out) const
+    {
+        for (const auto& [reason, count] : Reasons) out << "  " << count << " × " << reason << "\n";
+    }
+    [[nodiscard]] nlohmann::json ReasonsJson() const
+    {
+        nlohmann::json reasons = nlohmann::json::array();
+        for (const auto& [reason, count] : Reasons) reasons.push_back({{"reason", reason}, {"tables", count}});
+        return reasons;
+    }
+};
+
+// Where a table's word goes: a failure to stderr alone, so that stdout
+// holds the tables dealt with and a script or a pager sees them unmixed;
+// with --json the table's object goes to stdout as well, as every table's
+// does. Tables that are right are left out under --quiet.
+class TTableOutput {
+public:
+    TTableOutput(const TCommand& command, std::ostream& out, std::ostream& err, TProgress& progress)
+        : FCommand(command), FOut(out), FErr(err), FProgress(progress)
+    {
+    }
+
+    template <typename PeoplesForm>
+    void Tell(const TTableReport& report, TTableOutcome outcome, PeoplesForm peoples)
+    {
+        Emit(FProgress, [&] {
+            if (outcome == TTableOutcome::Failed) {
+                FOut.flush();  // in the order they happened, where both streams meet
+                std::ostringstream line;
+                peoples(line);
+                FErr << line.str() << std::flush;
+            }
+            if (FCommand.Json) {
+                // One object a line, out at once: a pipe sees each table as it is done.
+                FOut << JsonLine(ToJson(report)) << "\n" << std::flush;
+            } else if (outcome != TTableOutcome::Failed && !(FCommand.Quiet && outcome == TTableOutcome::Right)) {
+                peoples(FOut);
+            }
+        });
+    }
+
+private:
+    const TCommand& FCommand;
+    std::ostream& FOut;
+    std::ostream& FErr;
+    TProgress& FProgress;
+};
+
+// The last line of a --json run: the count, as the people's output closes.
+void PrintSummaryJson(std::ostream& out, nlohmann::json summary, const TTally& tally, int status)
+{
+    summary["failed"] = tally.Failed;
+    summary["failures"] = tally.ReasonsJson();
+    summary["tables"] = tally.Done();
+    summary["exit_status"] = status;
+    summary["interrupted"] = gInterrupted != 0;
+    out << JsonLine({{"summary", std::move(summary)}}) << "\n";
+}
+
 int Show(const TCommand& command, std::ostream& out, std::ostream& err, bool progressAsked)
 {
     const TPathList list = CollectTables(command.Paths, false);
     TProgress progress(err, progressAsked, list.Tables.size());
-    nlohmann::json tables = nlohmann::json::array();
-    int status = esOk;
-    std::size_t done = 0;
+    TTableOutput output(command, out, err, progress);
+    TTally tally;
     TIndexFiles indexFiles;
     for (const auto& path : list.Tables) {
         if (gInterrupted) break;
         TTableReport report = ReadTable(path, std::nullopt);
         report.Index = indexFiles.Beside(path);
-        if (!report.Read) status = esFailed;
-        if (command.Json) {
-            tables.push_back(ToJson(report));
-        } else {
-            Emit(progress, [&] { PrintShow(report, out); });
-        }
-        progress.Done(++done);
+        const TTableOutcome outcome = report.Read ? TTableOutcome::Right : TTableOutcome::Failed;
+        tally.Add(outcome, report);
+        output.Tell(report, outcome, [&](std::ostream& stream) { PrintShow(report, stream); });
+        progress.Done(tally.Done());
     }
     progress.Hide();
-    if (command.Json) out << nlohmann::json{{"tables", tables}}.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    const int status = tally.Failed > 0 ? esFailed : esOk;
+    if (command.Json) PrintSummaryJson(out, {{"read", tally.Right}}, tally, gInterrupted ? esInterrupted : status);
     return gInterrupted ? Interrupted(err) : status;
 }
 
@@ -262,11 +343,8 @@ int Check(const TCommand& command, std::ostream& out, std::ostream& err, bool pr
     const TPathList list = CollectTables(command.Paths, command.Recursive);
     TellSkipped(list, err);
     TProgress progress(err, progressAsked, list.Tables.size());
-    nlohmann::json tables = nlohmann::json::array();
-    int status = list.FolderUnreadable ? esFailed : esOk;
-    std::size_t wouldChange = 0;
-    std::size_t right = 0;
-    std::size_t failed = 0;
+    TTableOutput output(command, out, err, progress);
+    TTally tally;
     TIndexFiles indexFiles;
     for (const auto& path : list.Tables) {
         if (gInterrupted) break;
@@ -280,28 +358,26 @@ int Check(const TCommand& command, std::ostream& out, std::ostream& err, bool pr
                 report.Notes.push_back(*note);
             }
         }
-        if (!report.Correctable()) {
-            ++failed;
-            status = esFailed;
-        } else if (report.WouldChange()) {
-            ++wouldChange;
-            status = std::max<int>(status, esWouldChange);
-        } else {
-            ++right;
-        }
-        if (command.Json) {
-            tables.push_back(ToJson(report));
-        } else {
-            Emit(progress, [&] { PrintCheck(report, out); });
-        }
-        progress.Done(wouldChange + right + failed);
+        const TTableOutcome outcome = CheckOutcome(report);
+        tally.Add(outcome, report);
+        output.Tell(report, outcome, [&](std::ostream& stream) {
+            stream << CheckLine(report) << "\n";
+            if (command.Verbose) PrintFindings(report, stream);
+        });
+        progress.Done(tally.Done());
     }
     progress.Hide();
+    // A table that could not be checked outweighs one that would change: the
+    // run did not see all it was asked to, and 1 would let a script take the
+    // answer for complete.
+    const int status = tally.Failed > 0 || list.FolderUnreadable ? esFailed : tally.Changes > 0 ? esWouldChange : esOk;
     if (command.Json) {
-        out << nlohmann::json{{"tables", tables}}.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+        PrintSummaryJson(out, {{"would_change", tally.Changes}, {"right", tally.Right}}, tally,
+                         gInterrupted ? esInterrupted : status);
     } else {
-        out << "Будут исправлены: " << wouldChange << ", в порядке: " << right << ", не прочитаны или отказ: " << failed
-            << "\n";
+        out << "Будут исправлены: " << tally.Changes << ", в порядке: " << tally.Right
+            << ", не прочитаны или отказ: " << tally.Failed << "\n";
+        tally.PrintReasons(out);
     }
     return gInterrupted ? Interrupted(err) : status;
 }
@@ -312,29 +388,37 @@ int Check(const TCommand& command, std::ostream& out, std::ostream& err, bool pr
 // bytes about to be overwritten are those its backup holds.
 enum class TBackupPass { None, Save, Write };
 
+// What fix is asked to do besides the choices.
+struct TFixAsks {
+    std::string BackupFolder;
+    bool Findings = false;  // what the records show, for --json, even where no choice needs it
+};
+
 TTableReport FixTable(const std::string& path, const TCorrectionChoices& choices, const TChoiceOptions& asked,
-                      const TIndexBeside& beside, const std::string& backupFolder, TBackupPass pass,
+                      const TIndexBeside& beside, const TFixAsks& fixAsks, TBackupPass pass,
                       const TTableReport* saved = nullptr)
 {
     TTableReport report;
     report.Path = path;
     report.Index = beside;
+    if (auto problem = PathProblem(path)) {
+        report.Messages.push_back(std::move(*problem));
+        report.Fix = TFixState::NotCorrected;
+        return report;
+    }
     TMessageCollector collector(report.Messages);
     TCorrectionOptions options;
     options.SkipUnchanged = true;
     options.RefuseUntrustedLayout = true;
     TCorrectionChoices tableChoices = choices;
     SettleIndexFlag(asked, beside, tableChoices);
-    TCorrectionChoices settled = tableChoices;
     const TDetectionAsks asks = AsksOf(asked);
     // Settled as check settles them, on the table as it is held.
     options.AdjustChoices = [&](TDBF& table, TCorrectionChoices& adjusted) {
-        if (asks.CodePage || asks.RecordCount) {
-            report.Findings = InspectTable(table);
-            report.Notes = SettleChoices(*report.Findings, asks, adjusted);
-        }
+        DescribeTable(table, report);
+        if (asks.CodePage || asks.RecordCount || fixAsks.Findings) report.Findings = InspectTable(table);
+        if (asks.CodePage || asks.RecordCount) report.Notes = SettleChoices(*report.Findings, asks, adjusted);
         if (const auto note = IndexFlagNote(asked, beside, table.Header().MdxFlag)) report.Notes.push_back(*note);
-        settled = adjusted;
     };
     options.BeforeWrite = [&](std::span<const TByte> before, std::span<const TByte> after) {
         report.Before.assign(before.begin(), before.end());
@@ -353,7 +437,7 @@ TTableReport FixTable(const std::string& path, const TCorrectionChoices& choices
             NotifyUser("Таблица не находится по имени: резервная копия не записана, таблица не изменена");
             return false;
         }
-        const auto name = SaveBackup(backupFolder, {2, identity->Path, identity->Id, identity->Size, report.Before,
+        const auto name = SaveBackup(fixAsks.BackupFolder, {2, identity->Path, identity->Id, identity->Size, report.Before,
                                                     report.After});
         if (name) report.BackupFile = *name;
         return false;  // the write comes once the batch's backups are on the disk
@@ -363,10 +447,12 @@ TTableReport FixTable(const std::string& path, const TCorrectionChoices& choices
         switch (outcome.Result) {
         case TCorrectionResult::Written:
             report.Fix = TFixState::Written;
-            report.CodePageSummary = CodePageSummary(outcome.OldCodePage, settled.CodePageChoice);
             break;
         case TCorrectionResult::Unchanged: report.Fix = TFixState::Unchanged; break;
-        case TCorrectionResult::NotCorrected: report.Fix = TFixState::NotCorrected; break;
+        case TCorrectionResult::NotCorrected:
+            report.Fix = TFixState::NotCorrected;
+            if (!report.Messages.empty()) report.Refusal = report.Messages.front();
+            break;
         }
     } catch (const EStreamWriteError& error) {
         report.Messages.push_back(error.what());
@@ -392,13 +478,14 @@ void RemoveBackup(const std::string& name)
 // after all is removed: it would fit no table's history. An interrupt leaves
 // the tables not yet written untouched and unreported.
 void FixBatch(std::span<const std::string> paths, const TCorrectionChoices& choices, const TChoiceOptions& asked,
-              TIndexFiles& indexFiles, const std::string& backupFolder,
+              TIndexFiles& indexFiles, const TFixAsks& fixAsks,
               const std::function<void(const TTableReport&)>& onReport)
 {
+    const std::string& backupFolder = fixAsks.BackupFolder;
     if (backupFolder.empty()) {
         for (const auto& path : paths) {
             if (gInterrupted) break;
-            onReport(FixTable(path, choices, asked, indexFiles.Beside(path), backupFolder, TBackupPass::None));
+            onReport(FixTable(path, choices, asked, indexFiles.Beside(path), fixAsks, TBackupPass::None));
         }
         return;
     }
@@ -407,7 +494,7 @@ void FixBatch(std::span<const std::string> paths, const TCorrectionChoices& choi
     for (const auto& path : paths) {
         if (gInterrupted) break;
         reports.push_back(
-            FixTable(path, choices, asked, indexFiles.Beside(path), backupFolder, TBackupPass::Save));
+            FixTable(path, choices, asked, indexFiles.Beside(path), fixAsks, TBackupPass::Save));
         if (!reports.back().BackupFile.empty()) saved.push_back(reports.back().BackupFile);
     }
     const bool flushed = saved.empty() || gInterrupted || FlushFilesDurably(saved);
@@ -424,7 +511,7 @@ void FixBatch(std::span<const std::string> paths, const TCorrectionChoices& choi
             report.Messages.push_back("Резервные копии не сброшены на диск в папке " + ShownName(backupFolder) +
                                       "; таблица не изменена");
         } else if (!backup.empty()) {
-            report = FixTable(report.Path, choices, asked, indexFiles.Beside(report.Path), backupFolder, TBackupPass::Write,
+            report = FixTable(report.Path, choices, asked, indexFiles.Beside(report.Path), fixAsks, TBackupPass::Write,
                               &report);
             // A write that failed may have left part of the header: its
             // backup is what is left of the old one.
@@ -452,35 +539,35 @@ int Fix(const TCommand& command, std::ostream& out, std::ostream& err, bool prog
     const TPathList list = CollectTables(command.Paths, command.Recursive);
     TellSkipped(list, err);
     TProgress progress(err, progressAsked, list.Tables.size());
-    std::size_t written = 0;
-    std::size_t unchanged = 0;
-    std::map<std::string, std::size_t> refusals;  // reason, tables
-    std::size_t refused = 0;
+    TTableOutput output(command, out, err, progress);
+    TTally tally;
     TIndexFiles indexFiles;
     const auto tell = [&](const TTableReport& report) {
-        if (report.Fix == TFixState::Written) {
-            ++written;
-        } else if (report.Fix == TFixState::Unchanged) {
-            ++unchanged;
-        } else {
-            ++refused;
-            std::string reason;
-            for (const auto& m : report.Messages) reason += (reason.empty() ? "" : "; ") + m;
-            ++refusals[reason];
-        }
-        Emit(progress, [&] { PrintFix(report, out); });
-        progress.Done(written + unchanged + refused);
+        const TTableOutcome outcome = FixOutcome(report);
+        tally.Add(outcome, report);
+        output.Tell(report, outcome, [&](std::ostream& stream) {
+            stream << FixLine(report) << "\n";
+            if (command.Verbose) PrintFindings(report, stream);
+        });
+        progress.Done(tally.Done());
     };
+    const TFixAsks fixAsks{command.BackupFolder, command.Json};
     const std::span<const std::string> tables(list.Tables);
     for (std::size_t start = 0; start < tables.size() && !gInterrupted; start += kBackupBatch) {
         FixBatch(tables.subspan(start, std::min(kBackupBatch, tables.size() - start)), choices, command.Choices,
-                 indexFiles, command.BackupFolder, tell);
+                 indexFiles, fixAsks, tell);
     }
     progress.Hide();
-    out << "Исправлено: " << written << ", уже в порядке: " << unchanged << ", отказ: " << refused << "\n";
-    for (const auto& [reason, count] : refusals) out << "  " << count << " × " << reason << "\n";
-    if (gInterrupted) return Interrupted(err);
-    return refused > 0 || list.FolderUnreadable ? esFailed : esOk;
+    const int status = tally.Failed > 0 || list.FolderUnreadable ? esFailed : esOk;
+    if (command.Json) {
+        PrintSummaryJson(out, {{"written", tally.Changes}, {"unchanged", tally.Right}}, tally,
+                         gInterrupted ? esInterrupted : status);
+    } else {
+        out << "Исправлено: " << tally.Changes << ", уже в порядке: " << tally.Right << ", отказ: " << tally.Failed
+            << "\n";
+        tally.PrintReasons(out);
+    }
+    return gInterrupted ? Interrupted(err) : status;
 }
 
 int Restore(const TCommand& command, std::ostream& out, std::ostream& err)
@@ -526,6 +613,53 @@ std::string UsageError(const CLI::ParseError& e)
     return "неверная командная строка (" + what + ")";
 }
 
+// How people are told about tables: check and fix take the same three.
+void AddOutputOptions(CLI::App& command, TCommand& c)
+{
+    command.add_flag("--json", c.Json, "вывод для программ: по объекту JSON на строку для каждой таблицы, затем итог");
+    auto* quiet = command.add_flag("-q,--quiet", c.Quiet,
+                                   "называть только таблицы, которые исправлены, будут исправлены или не прочитаны");
+    command.add_flag("-v,--verbose", c.Verbose, "под строкой таблицы: число записей, кодировка текстов, индекс рядом")
+        ->excludes(quiet);
+}
+
+const std::vector<std::string> kCommands{"show", "check", "fix", "restore"};
+
+// The command a misspelt one was meant to be: the one a letter or two away.
+std::optional<std::string> NearestCommand(const std::string& word)
+{
+    for (const auto& command : kCommands) {
+        // Levenshtein distance, small words only.
+        std::vector<std::size_t> row(command.size() + 1);
+        for (std::size_t j = 0; j < row.size(); ++j) row[j] = j;
+        for (std::size_t i = 1; i <= word.size(); ++i) {
+            std::size_t diagonal = row[0];
+            row[0] = i;
+            for (std::size_t j = 1; j <= command.size(); ++j) {
+                const std::size_t above = row[j];
+                row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (word[i - 1] == command[j - 1] ? 0U : 1U)});
+                diagonal = above;
+            }
+        }
+        if (row.back() <= 2 && word.size() <= command.size() + 2) return command;
+    }
+    return std::nullopt;
+}
+
+// A first word that is no command is told as such, with the commands, not
+// as an argument CLI11 did not expect.
+std::optional<std::string> UnknownCommand(const std::vector<std::string>& arguments)
+{
+    const auto first = std::find_if(arguments.begin(), arguments.end(),
+                                    [](const std::string& a) { return a.empty() || a[0] != '-'; });
+    if (first == arguments.end() || std::find(kCommands.begin(), kCommands.end(), *first) != kCommands.end()) {
+        return std::nullopt;
+    }
+    std::string text = "неизвестная команда «" + ShownName(*first) + "»";
+    if (const auto nearest = NearestCommand(*first)) text += " — может быть, " + *nearest + "?";
+    return text + "\nКоманды: show, check, fix, restore";
+}
+
 const char* const kExitCodes =
     "\nКоды завершения: 0 — всё в порядке (check: ничего не изменится); 1 — check: что-то будет исправлено;\n"
     "2 — таблица не прочитана, отказ или ошибка записи; 64 — ошибка в командной строке;\n"
@@ -553,18 +687,19 @@ int DbfFixMain(std::vector<std::string> arguments, std::ostream& out, std::ostre
 
     TCommand command;
     auto& show = *app.add_subcommand("show", "показать заголовок и описатели полей таблиц");
-    show.add_flag("--json", command.Json, "вывод в JSON для программ");
+    show.add_flag("--json", command.Json, "вывод для программ: по объекту JSON на строку для каждой таблицы, затем итог");
     show.add_option("TABLE", command.Paths, "таблицы")->required()->type_name("");
 
     auto& check = *app.add_subcommand("check", "сказать, что исправление изменило бы; ничего не записывает");
     AddChoiceOptions(check, command.Choices);
     check.add_flag("-r,--recursive", command.Recursive, "обойти папки, искать файлы *.dbf");
-    check.add_flag("--json", command.Json, "вывод в JSON для программ");
+    AddOutputOptions(check, command);
     check.add_option("PATH", command.Paths, "таблицы или папки")->required()->type_name("");
 
     auto& fix = *app.add_subcommand("fix", "исправить заголовки таблиц");
     AddChoiceOptions(fix, command.Choices);
     fix.add_flag("-r,--recursive", command.Recursive, "обойти папки, искать файлы *.dbf");
+    AddOutputOptions(fix, command);
     fix.add_option("--backup", command.BackupFolder, "сохранять прежние заголовки в этой папке перед записью")
         ->type_name("DIR");
     fix.add_option("PATH", command.Paths, "таблицы или папки")->required()->type_name("");
@@ -583,6 +718,10 @@ int DbfFixMain(std::vector<std::string> arguments, std::ostream& out, std::ostre
         sub->set_help_flag("-h,--help", "показать эту справку и выйти");
     }
 
+    if (const auto unknown = UnknownCommand(arguments)) {
+        err << "dbffix: " << *unknown << "\nСправка: dbffix --help\n";
+        return esUsage;
+    }
     try {
         std::reverse(arguments.begin(), arguments.end());  // CLI11 takes them last first
         app.parse(arguments);

@@ -2,9 +2,14 @@
 #include "TableReport.h"
 
 #include "DbfFormat.h"
+#include "Russian.h"
+#include "System.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <filesystem>
+#include <map>
 #include <utility>
 
 namespace {
@@ -82,7 +87,9 @@ THeaderReport DescribeHeader(TDBF& table)
         const TDBFFieldDescriptor& d = fields[i];
         TFieldReport f;
         f.Number = i + 1;
-        f.Name = Escaped(std::span(d.FieldName).first(FieldNameLength(d)));
+        const auto name = std::span(d.FieldName).first(FieldNameLength(d));
+        f.Name = Escaped(name);
+        f.RawName.assign(name.begin(), name.end());
         f.Type = Escaped(std::span(&d.FieldType, 1));
         f.Displacement = GetLE32(d.Displacement);
         f.Width = d.FieldLength;
@@ -99,11 +106,36 @@ const char* const kReadWithoutHold =
     "Прочитана без монопольного захвата (файл только для чтения, чужой или открыт другой программой): "
     "fix её не исправит, пока её нельзя захватить";
 
-std::string MessagesLine(const std::vector<std::string>& messages)
+// Text of the tool's own, or the rest of a core message around the table's
+// name: a line feed the window breaks its box with becomes a blank.
+std::string OneLine(std::string text)
+{
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return ShownName(text);
+}
+
+std::string Joined(const std::vector<std::string>& parts, const char* separator = "; ")
 {
     std::string line;
-    for (const auto& m : messages) line += (line.empty() ? "" : "; ") + m;
+    for (const auto& p : parts) line += (line.empty() ? "" : separator) + p;
     return line;
+}
+
+std::string HexOf(std::span<const TByte> bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(bytes.size() * 2);
+    for (const TByte b : bytes) {
+        hex += digits[b >> 4U];
+        hex += digits[b & 0x0FU];
+    }
+    return hex;
+}
+
+std::span<const TByte> BytesOfText(const std::string& text)
+{
+    return {reinterpret_cast<const TByte*>(text.data()), text.size()};
 }
 
 // The text and blanks up to the width, counted in characters, not bytes;
@@ -261,6 +293,10 @@ TTableReport ReadTable(const std::string& path, const std::optional<TCorrectionC
 {
     TTableReport report;
     report.Path = path;
+    if (auto problem = PathProblem(path)) {
+        report.Messages.push_back(std::move(*problem));
+        return report;
+    }
     TMessageCollector collector(report.Messages);
     TDBF table;
     table.SetTableName(path);
@@ -308,16 +344,81 @@ TTableReport ReadTable(const std::string& path, const std::optional<TCorrectionC
     return report;
 }
 
+void DescribeTable(TDBF& table, TTableReport& report)
+{
+    report.Read = true;
+    report.Header = DescribeHeader(table);
+}
+
+std::optional<std::string> PathProblem(const std::string& path)
+{
+    if (path == "-") return std::string("стандартный ввод: таблицы читаются только из файлов");
+    std::error_code error;
+    const auto status = std::filesystem::status(NativePath(path), error);
+    if (status.type() == std::filesystem::file_type::not_found) return std::string("нет такого файла или папки");
+    if (error) return std::nullopt;  // the table's own opening tells why
+    if (status.type() == std::filesystem::file_type::directory) return std::string("это папка: добавьте --recursive");
+    if (status.type() != std::filesystem::file_type::regular) {
+        return std::string("не обычный файл (канал, устройство или сокет): не читается");
+    }
+    return std::nullopt;
+}
+
+std::string PlainMessage(const std::string& message, const std::string& path)
+{
+    // Said of the table by its name: the line already names it.
+    if (message == ExclusiveOpenMessage(path)) {
+        return "невозможно открыть в монопольном режиме: таблица открыта другой программой или закрыта для записи";
+    }
+    if (message == ReadOpenMessage(path)) return "невозможно открыть для чтения: нет прав или файл занят";
+    std::string text = message;
+    for (const char* method : {"ProcessFile: ", "ReadHeader: ", "Open: ", "TableName: "}) {
+        if (text.starts_with(method)) {
+            text.erase(0, std::string_view(method).size());
+            break;
+        }
+    }
+    if (text == "Недопустимый тип файла") return "имя не оканчивается на .dbf: не таблица";
+    if (text.starts_with("Не найден файл ")) return "нет такого файла или папки";
+    if (text == "Ошибка чтения заголовка файла") return "заголовок не прочитан: файл короче заголовка или не читается";
+    return OneLine(text);
+}
+
+std::string PlainReason(const TTableReport& r)
+{
+    std::vector<std::string> plain;
+    for (const auto& m : r.Messages) plain.push_back(PlainMessage(m, r.Path));
+    return plain.empty() ? std::string("причина не названа") : Joined(plain);
+}
+
+TTableOutcome CheckOutcome(const TTableReport& r)
+{
+    if (!r.Correctable()) return TTableOutcome::Failed;
+    return r.WouldChange() ? TTableOutcome::Changes : TTableOutcome::Right;
+}
+
+TTableOutcome FixOutcome(const TTableReport& r)
+{
+    switch (r.Fix) {
+    case TFixState::Written: return TTableOutcome::Changes;
+    case TFixState::Unchanged: return TTableOutcome::Right;
+    case TFixState::NotRun:
+    case TFixState::NotCorrected:
+    case TFixState::WriteFailed: break;
+    }
+    return TTableOutcome::Failed;
+}
+
 void PrintShow(const TTableReport& r, std::ostream& out)
 {
-    out << r.Path << ":";
+    out << ShownName(r.Path) << ":";
     if (!r.Header) {
-        out << (r.Refusal ? " отказ: " : " не прочитана: ") << MessagesLine(r.Messages) << "\n";
+        out << (r.Refusal ? " отказ: " : " не прочитана: ") << PlainReason(r) << "\n";
         return;
     }
     const THeaderReport& h = *r.Header;
     out << "\n";
-    if (!r.Messages.empty()) out << "  Сообщения: " << MessagesLine(r.Messages) << "\n";
+    if (!r.Messages.empty()) out << "  Сообщения: " << PlainReason(r) << "\n";
     out << "  Версия: " << Hex(h.Version) << " (" << h.Writer << ")\n"
         << "  Последнее изменение: " << Date(h.LastUpdate) << "\n"
         << "  Записей: " << h.RecordCount << "\n"
@@ -328,8 +429,8 @@ void PrintShow(const TTableReport& r, std::ostream& out)
     out << "  " << Padded("№", 4) << Padded("имя", 20) << Padded("тип", 6) << Padded("смещение", 10)
         << Padded("ширина", 8) << Padded("дробн.", 8) << Padded("резерв", 8) << "используется\n";
     for (const auto& f : h.Fields) {
-        out << "  " << Padded(std::to_string(f.Number), 4) << Padded("«" + f.Name + "»", 20) << Padded(f.Type, 6)
-            << Padded(std::to_string(f.Displacement), 10) << Padded(std::to_string(f.Width), 8)
+        out << "  " << Padded(std::to_string(f.Number), 4) << Padded("«" + ShownName(f.RawName) + "»", 20)
+            << Padded(f.Type, 6) << Padded(std::to_string(f.Displacement), 10) << Padded(std::to_string(f.Width), 8)
             << Padded(std::to_string(f.Decimals), 8) << Padded(f.ReservedClear ? "чист" : "занят", 8)
             << YesNo(f.InUse) << (f.Empty ? " (пустой)" : "") << "\n";
     }
@@ -337,8 +438,8 @@ void PrintShow(const TTableReport& r, std::ostream& out)
     if (h.TerminatorAt) {
         out << "байт " << *h.TerminatorAt;
         if (h.BytesAfterTerminator > 0) {
-            out << "; после него в заголовке ещё " << h.BytesAfterTerminator
-                << " байт (так их оставляют некоторые программы; не мешает)";
+            out << "; после него в заголовке ещё " << CountOf(h.BytesAfterTerminator, kBytes)
+                << " (так их оставляют некоторые программы; не мешает)";
         }
         out << "\n";
     } else {
@@ -356,7 +457,7 @@ void PrintFindings(const TTableReport& r, std::ostream& out)
     if (r.Read && !r.Held) out << "  " << kReadWithoutHold << "\n";
     if (r.Index && r.Read) {
         if (r.Index->File) {
-            out << "  Индексный файл рядом: " << *r.Index->File << "\n";
+            out << "  Индексный файл рядом: " << ShownName(*r.Index->File) << "\n";
         } else if (r.Index->FolderRead) {
             out << "  Индексного файла таблицы (.mdx, .cdx) рядом нет\n";
         } else {
@@ -367,49 +468,77 @@ void PrintFindings(const TTableReport& r, std::ostream& out)
         out << "  " << Describe(r.Findings->RecordCount) << "\n"
             << "  " << Describe(r.Findings->Encoding) << "\n";
     }
-    for (const auto& note : r.Notes) out << "  " << note << "\n";
+    for (const auto& note : r.Notes) out << "  " << OneLine(note) << "\n";
 }
 
-void PrintCheck(const TTableReport& r, std::ostream& out)
+namespace {
+
+// Why a choice settled by the records was left, and a table read without
+// its hold, after the table's verdict.
+std::string Remarks(const TTableReport& r)
 {
-    out << r.Path << ": ";
-    if (!r.Read) {
-        out << "не прочитана: " << MessagesLine(r.Messages) << "\n";
-    } else if (r.Refusal) {
-        out << "отказ: " << MessagesLine(r.Messages) << "\n";
-    } else if (!r.WouldChange()) {
-        out << "в порядке\n";
-    } else {
-        out << "будет исправлена:\n";
-        for (const auto& change : r.Changes) out << "  " << change << "\n";
+    std::string line;
+    // A count that disagrees with the file is worth a word even where the
+    // choices leave it: readers lose records by it, or read past the last.
+    const bool countTold = std::any_of(r.Notes.begin(), r.Notes.end(),
+                                       [](const std::string& note) { return note.starts_with("число записей"); });
+    if (r.Findings && r.Findings->RecordCount.Verdict != TRecordCountVerdict::Agrees && !countTold &&
+        std::none_of(r.Changes.begin(), r.Changes.end(),
+                     [](const std::string& change) { return change.starts_with("число записей"); })) {
+        line += "; " + OneLine(Describe(r.Findings->RecordCount));
     }
-    PrintFindings(r, out);
+    for (const auto& note : r.Notes) line += "; " + OneLine(note);
+    if (r.Read && !r.Held) line += "; прочитана без монопольного захвата: fix её не исправит, пока её нельзя захватить";
+    return line;
 }
 
-void PrintFix(const TTableReport& r, std::ostream& out)
+}  // namespace
+
+std::string CheckLine(const TTableReport& r)
 {
-    out << r.Path << ": ";
+    std::string line = ShownName(r.Path) + ": ";
+    switch (CheckOutcome(r)) {
+    case TTableOutcome::Failed: line += (r.Read ? "отказ: " : "не прочитана: ") + PlainReason(r); break;
+    case TTableOutcome::Right: line += "в порядке"; break;
+    case TTableOutcome::Changes: line += "будет исправлена: " + Joined(r.Changes); break;
+    }
+    return line + Remarks(r);
+}
+
+std::string FixLine(const TTableReport& r)
+{
+    std::string line = ShownName(r.Path) + ": ";
     switch (r.Fix) {
     case TFixState::Written:
-        out << "исправлена; " << r.CodePageSummary;
-        if (!r.BackupFile.empty()) out << "; копия: " << r.BackupFile;
+        line += "исправлена: " + Joined(r.Changes);
+        if (!r.BackupFile.empty()) line += "; копия: " + ShownName(r.BackupFile);
         break;
-    case TFixState::Unchanged: out << "уже в порядке"; break;
+    case TFixState::Unchanged: line += "уже в порядке"; break;
     case TFixState::WriteFailed:
-        out << "ошибка записи: " << MessagesLine(r.Messages);
-        if (!r.BackupFile.empty()) out << "; прежний заголовок в копии: " << r.BackupFile;
+        line += "ошибка записи: " + PlainReason(r);
+        if (!r.BackupFile.empty()) line += "; прежний заголовок в копии: " + ShownName(r.BackupFile);
         break;
     case TFixState::NotCorrected:
-    case TFixState::NotRun: out << "отказ: " << MessagesLine(r.Messages); break;
+    case TFixState::NotRun: line += "отказ: " + PlainReason(r); break;
     }
-    out << "\n";
-    for (const auto& note : r.Notes) out << "  " << note << "\n";
+    return line + Remarks(r);
+}
+
+void PutName(nlohmann::json& object, const std::string& key, const std::string& name)
+{
+    object[key] = JsonName(name);
+    if (!IsUtf8(name)) object[key + "_hex"] = HexOf(BytesOfText(name));
+}
+
+std::string JsonLine(const nlohmann::json& object)
+{
+    return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 nlohmann::json ToJson(const TTableReport& r)
 {
     nlohmann::json j;
-    j["path"] = JsonName(r.Path);
+    PutName(j, "path", r.Path);
     j["read"] = r.Read;
     j["held"] = r.Read && r.Held;
     j["messages"] = r.Messages;
@@ -435,10 +564,11 @@ nlohmann::json ToJson(const TTableReport& r)
         header["layout_fault"] = h.LayoutFault ? nlohmann::json(*h.LayoutFault) : nlohmann::json(nullptr);
         nlohmann::json fields = nlohmann::json::array();
         for (const auto& f : h.Fields) {
-            // cppcheck-suppress useStlAlgorithm
-            fields.push_back({{"number", f.Number}, {"name", f.Name}, {"type", f.Type},
-                              {"displacement", f.Displacement}, {"width", f.Width}, {"decimals", f.Decimals},
-                              {"reserved_clear", f.ReservedClear}, {"empty", f.Empty}, {"in_use", f.InUse}});
+            nlohmann::json field{{"number", f.Number}, {"type", f.Type},
+                                 {"displacement", f.Displacement}, {"width", f.Width}, {"decimals", f.Decimals},
+                                 {"reserved_clear", f.ReservedClear}, {"empty", f.Empty}, {"in_use", f.InUse}};
+            PutName(field, "name", f.RawName);
+            fields.push_back(std::move(field));
         }
         header["fields"] = std::move(fields);
         j["header"] = std::move(header);
@@ -453,8 +583,29 @@ nlohmann::json ToJson(const TTableReport& r)
     }
     j["notes"] = r.Notes;
     if (r.Index) {
-        j["index_file"] = r.Index->File ? nlohmann::json(JsonName(*r.Index->File)) : nlohmann::json(nullptr);
+        if (r.Index->File) {
+            PutName(j, "index_file", *r.Index->File);
+        } else {
+            j["index_file"] = nullptr;
+        }
         j["index_folder_read"] = r.Index->FolderRead;
+    }
+    if (r.Fix != TFixState::NotRun) {
+        static const std::map<TFixState, const char*> kStates{{TFixState::Written, "written"},
+                                                              {TFixState::Unchanged, "unchanged"},
+                                                              {TFixState::NotCorrected, "refused"},
+                                                              {TFixState::WriteFailed, "write_failed"}};
+        j["fix"] = kStates.at(r.Fix);
+        if (r.Fix == TFixState::Written) {
+            // What now stands at the start of the file, so that a script can
+            // tell exactly which bytes were written.
+            j["written"] = {{"offset", 0}, {"length", r.After.size()}, {"bytes_hex", HexOf(r.After)}};
+        }
+        if (r.BackupFile.empty()) {
+            j["backup"] = nullptr;
+        } else {
+            PutName(j, "backup", r.BackupFile);
+        }
     }
     return j;
 }

@@ -5,6 +5,8 @@
 #include "DbfFix.h"
 #include "TestSupport.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <filesystem>
 #include <sstream>
@@ -26,6 +28,15 @@ inline TCliRun RunDbfFix(const std::vector<std::string>& arguments)
     run.out = out.str();
     run.err = err.str();
     return run;
+}
+
+// --json's output: one object a line, the tables' first, then the summary.
+inline std::vector<nlohmann::json> JsonLines(const std::string& text)
+{
+    std::vector<nlohmann::json> objects;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) objects.push_back(nlohmann::json::parse(line));
+    return objects;
 }
 
 // A table nothing would be changed in with the default choices, and one with

@@ -131,7 +131,7 @@ TEST(DbfFix, FixedTablesCheckRightAfterwards)
     const TCliRun fix = RunDbfFix({"fix", "--offsets=set", tables.wrong, tables.right, tables.foxPro});
     EXPECT_EQ(fix.status, esFailed);
     EXPECT_NE(fix.out.find("Исправлено: 2, уже в порядке: 0, отказ: 1"), std::string::npos) << fix.out;
-    EXPECT_NE(fix.out.find("1 × ProcessFile: Таблицы Visual FoxPro не обрабатываются"), std::string::npos) << fix.out;
+    EXPECT_NE(fix.out.find("1 × Таблицы Visual FoxPro не обрабатываются"), std::string::npos) << fix.out;
     EXPECT_EQ(RunDbfFix({"check", "--offsets=set", tables.wrong, tables.right}).status, esOk);
 }
 
@@ -273,20 +273,28 @@ TEST(DbfFix, JsonTellsWhatThePeoplesOutputTells)
     const TTables tables;
     const TCliRun check = RunDbfFix({"check", "--json", tables.right, tables.wrong, tables.cut});
     EXPECT_EQ(check.status, esFailed);
-    const auto j = nlohmann::json::parse(check.out);
-    ASSERT_EQ(j.at("tables").size(), 3U);
-    EXPECT_FALSE(j["tables"][0]["would_change"].get<bool>());
-    EXPECT_TRUE(j["tables"][1]["would_change"].get<bool>());
-    const auto changes = j["tables"][1]["changes"].get<std::vector<std::string>>();
+    const auto j = JsonLines(check.out);
+    ASSERT_EQ(j.size(), 4U);
+    EXPECT_FALSE(j[0]["would_change"].get<bool>());
+    EXPECT_TRUE(j[1]["would_change"].get<bool>());
+    const auto changes = j[1]["changes"].get<std::vector<std::string>>();
     EXPECT_EQ(changes, ReadTable(tables.wrong, TCorrectionChoices{}).Changes);
     EXPECT_NE(std::find(changes.begin(), changes.end(), "поле 1 « NAME » → «NAME»"), changes.end());
     EXPECT_NE(std::find(changes.begin(), changes.end(), "поле 2 «AGE»: тип n → N"), changes.end());
     EXPECT_NE(std::find(changes.begin(), changes.end(), "байты 12–27 (резерв): 16 ненулевых → 0"), changes.end());
-    EXPECT_FALSE(j["tables"][2]["read"].get<bool>());
-    EXPECT_EQ(j["tables"][2]["messages"][0], kReadHeaderMsg);
+    EXPECT_FALSE(j[2]["read"].get<bool>());
+    EXPECT_EQ(j[2]["messages"][0], kReadHeaderMsg);
+    // The summary closes the stream with the people's count.
+    const auto& summary = j[3].at("summary");
+    EXPECT_EQ(summary["would_change"], 1);
+    EXPECT_EQ(summary["right"], 1);
+    EXPECT_EQ(summary["failed"], 1);
+    EXPECT_EQ(summary["exit_status"], esFailed);
+    // The failure is told on stderr too; stdout stays JSON alone.
+    EXPECT_NE(check.err.find(ShownName(tables.cut) + ": не прочитана: "), std::string::npos) << check.err;
 
     const TCliRun show = RunDbfFix({"show", "--json", tables.wrong});
-    const auto header = nlohmann::json::parse(show.out)["tables"][0]["header"];
+    const auto header = JsonLines(show.out).at(0)["header"];
     EXPECT_EQ(header["index_flag"], 1);
     EXPECT_EQ(header["code_page"], 0x65);
     EXPECT_EQ(header["fields"][0]["name"], " NAME ");
@@ -329,12 +337,12 @@ TEST(DbfFix, NamesThatAreNotUtf8)
     WriteAll(name, WrongTable().Build());
     const TCliRun check = RunDbfFix({"check", "--json", name});
     EXPECT_EQ(check.status, esWouldChange);
-    EXPECT_EQ(nlohmann::json::parse(check.out)["tables"][0]["path"], JsonName(name));
+    EXPECT_EQ(JsonLines(check.out).at(0)["path"], JsonName(name));
     EXPECT_NE(JsonName(name).find("\\xC8\\xCC\\xDF.dbf"), std::string::npos);
     EXPECT_EQ(RunProgram("fix '" + name + "'"), esOk);
     const TCliRun again = RunDbfFix({"fix", name});
     EXPECT_EQ(again.status, esOk);
-    EXPECT_EQ(again.out, name + ": уже в порядке\nИсправлено: 0, уже в порядке: 1, отказ: 0\n");
+    EXPECT_EQ(again.out, ShownName(name) + ": уже в порядке\nИсправлено: 0, уже в порядке: 1, отказ: 0\n");
 }
 
 // A walk finds each table once, whatever the case of its extension, through
@@ -412,15 +420,17 @@ TEST(DbfFix, IndexFlagClearedOnlyWhereNoIndexStandsBeside)
         std::vector<std::string> check{"check"};
         check.insert(check.end(), c.options.begin(), c.options.end());
         check.push_back(table);
+        check.insert(check.begin() + 1, "--verbose");
         const TCliRun checked = RunDbfFix(check);
         EXPECT_EQ(checked.status, c.cleared ? esWouldChange : esOk) << c.label << "\n" << checked.out;
         EXPECT_NE(checked.out.find(c.told), std::string::npos) << c.label << "\n" << checked.out;
         std::vector<std::string> fix = check;
         fix[0] = "fix";
+        fix.erase(fix.begin() + 1);
         EXPECT_EQ(RunDbfFix(fix).status, esOk) << c.label;
         EXPECT_EQ(ReadAll(table)[28], c.cleared ? 0 : 1) << c.label;
-        const auto shown = nlohmann::json::parse(RunDbfFix({"show", "--json", table}).out);
-        EXPECT_EQ(shown["tables"][0]["index_file"].is_string(), std::string(c.told).find("рядом нет") == std::string::npos)
+        const auto shown = JsonLines(RunDbfFix({"show", "--json", table}).out);
+        EXPECT_EQ(shown.at(0)["index_file"].is_string(), std::string(c.told).find("рядом нет") == std::string::npos)
             << c.label;
     }
     TScratchDir dir;
@@ -473,9 +483,9 @@ TEST(DbfFix, InOrderOnlyWhereReadersPlaceTheFieldsRight)
             EXPECT_NE(shown.out.find("таблица не в порядке"), std::string::npos) << c.label << "\n" << shown.out;
             EXPECT_EQ(checked.status, esFailed) << c.label << "\n" << checked.out;
             EXPECT_EQ(checked.out.find(": в порядке"), std::string::npos) << c.label;
-            EXPECT_NE(checked.out.find(c.told), std::string::npos) << c.label << "\n" << checked.out;
+            EXPECT_NE(checked.err.find(c.told), std::string::npos) << c.label << "\n" << checked.err;
             EXPECT_EQ(fixed.status, esFailed) << c.label;
-            EXPECT_NE(fixed.out.find(c.told), std::string::npos) << c.label << "\n" << fixed.out;
+            EXPECT_NE(fixed.err.find(c.told), std::string::npos) << c.label << "\n" << fixed.err;
             EXPECT_EQ(ReadAll(table), c.image) << c.label << ": fix wrote";
         }
     }
@@ -498,7 +508,7 @@ TEST(DbfFix, ShowAndCheckReadTablesTheyCannotHold)
         {"a table another program has locked", TWay::LockedElsewhere},
 #endif
     };
-    const std::string notHeld = "Прочитана без монопольного захвата";
+    const std::string notHeld = "рочитана без монопольного захвата";
     // One table at a time: a second holding process would keep the first's
     // release pipe open.
     const struct {
@@ -540,12 +550,12 @@ TEST(DbfFix, ShowAndCheckReadTablesTheyCannotHold)
             const TCliRun checked = RunDbfFix({"check", table});
             EXPECT_EQ(checked.status, t.checkStatus) << c.label << "\n" << checked.out;
             EXPECT_NE(checked.out.find(notHeld), std::string::npos) << c.label;
-            const auto json = nlohmann::json::parse(RunDbfFix({"check", "--json", table}).out);
-            EXPECT_EQ(json["tables"][0]["held"], false) << c.label;
-            EXPECT_EQ(json["tables"][0]["would_change"], t.checkStatus == esWouldChange) << c.label;
+            const auto json = JsonLines(RunDbfFix({"check", "--json", table}).out).at(0);
+            EXPECT_EQ(json["held"], false) << c.label;
+            EXPECT_EQ(json["would_change"], t.checkStatus == esWouldChange) << c.label;
             const TCliRun fixed = RunDbfFix({"fix", table});
             EXPECT_EQ(fixed.status, esFailed) << c.label;
-            EXPECT_NE(fixed.out.find("невозможно открыть в монопольном"), std::string::npos) << c.label << "\n" << fixed.out;
+            EXPECT_NE(fixed.err.find("невозможно открыть в монопольном"), std::string::npos) << c.label << "\n" << fixed.err;
             EXPECT_EQ(ReadAll(table), before) << c.label << ": written";
             other.reset();
 #ifdef _WIN32
@@ -563,7 +573,7 @@ TEST(DbfFix, ShowAndCheckReadTablesTheyCannotHold)
         fs::permissions(hidden, fs::perms::owner_write);
         const TCliRun shown = RunDbfFix({"show", hidden});
         EXPECT_EQ(shown.status, esFailed);
-        EXPECT_NE(shown.out.find("невозможно открыть для чтения"), std::string::npos) << shown.out;
+        EXPECT_NE(shown.err.find("невозможно открыть для чтения"), std::string::npos) << shown.err;
     }
 #endif
 }
@@ -588,9 +598,10 @@ TEST(DbfFix, DBase2TablesAreRefusedByName)
     for (const auto& c : cases) {
         const TCliRun run = RunDbfFix(c.arguments);
         EXPECT_EQ(run.status, c.status) << c.arguments[0] << "\n" << run.out;
-        EXPECT_NE(run.out.find("отказ: ProcessFile: Таблицы dBase II не обрабатываются"), std::string::npos)
-            << c.arguments[0] << "\n" << run.out;
-        EXPECT_EQ(run.out.find("ReadHeader"), std::string::npos) << c.arguments[0] << "\n" << run.out;
+        const std::string& told = c.status == esOk ? run.out : run.err;  // failures go to stderr
+        EXPECT_NE(told.find("отказ: Таблицы dBase II не обрабатываются"), std::string::npos)
+            << c.arguments[0] << "\n" << told;
+        EXPECT_EQ((run.out + run.err).find("ReadHeader"), std::string::npos) << c.arguments[0] << "\n" << told;
         EXPECT_EQ(ReadAll(table), image) << c.arguments[0];
     }
 }
