@@ -124,6 +124,158 @@ TEST(DbfFix, ExitStatuses)
     }
 }
 
+// The tables of TTables in an expected output, as the output names them:
+// {R} right, {W} wrong, {F} FoxPro, {C} cut, {D} the folder, {N} a name
+// that names nothing.
+std::string Expected(std::string text, const TTables& t)
+{
+    const std::pair<std::string, std::string> names[] = {
+        {"{R}", t.right}, {"{W}", t.wrong}, {"{F}", t.foxPro}, {"{C}", t.cut},
+        {"{D}", t.dir.Path().string()}, {"{N}", t.dir.File("none.dbf")}};
+    for (const auto& [mark, name] : names) {
+        for (auto at = text.find(mark); at != std::string::npos; at = text.find(mark, at)) {
+            text.replace(at, mark.size(), ShownName(name));
+            at += ShownName(name).size();
+        }
+    }
+    return text;
+}
+
+// What each argument line prints where, and its exit status: a table a line,
+// the failures on stderr alone, the count grouped by reason.
+TEST(DbfFix, ArgumentLinesAndTheirStreams)
+{
+    const std::string wrongChanges =
+        "байты 12–27 (резерв): 16 ненулевых → 0; признак индекса 1 → 0; байты 30–31 (резерв): 2 ненулевых → 0; "
+        "поле 1 « NAME » → «NAME»; поле 2 «AGE»: тип n → N";
+    const std::string cutFailed = "заголовок не прочитан: файл короче заголовка или не читается";
+    const struct {
+        const char* label;
+        std::vector<std::string> arguments;  // {R} and the others as in Expected
+        std::string out;
+        std::string err;
+        int status;
+    } cases[] = {
+        {"a right table is one line", {"check", "{R}"}, "{R}: в порядке\nБудут исправлены: 0, в порядке: 1, не прочитаны или отказ: 0\n", "", esOk},
+        {"a wrong table's changes on its line", {"check", "{R}", "{W}"},
+         "{R}: в порядке\n{W}: будет исправлена: " + wrongChanges +
+             "\nБудут исправлены: 1, в порядке: 1, не прочитаны или отказ: 0\n",
+         "", esWouldChange},
+        {"quiet leaves out the right ones", {"check", "-q", "{R}", "{W}"},
+         "{W}: будет исправлена: " + wrongChanges + "\nБудут исправлены: 1, в порядке: 1, не прочитаны или отказ: 0\n",
+         "", esWouldChange},
+        {"quiet with all right: the count alone", {"fix", "--quiet", "{R}"}, "Исправлено: 0, уже в порядке: 1, отказ: 0\n", "", esOk},
+        {"a refusal outweighs a change", {"check", "{F}", "{W}"},
+         "{W}: будет исправлена: " + wrongChanges +
+             "\nБудут исправлены: 1, в порядке: 0, не прочитаны или отказ: 1\n  1 × Таблицы Visual FoxPro не обрабатываются\n",
+         "{F}: отказ: Таблицы Visual FoxPro не обрабатываются\n", esFailed},
+        {"the same reason twice is one count line", {"check", "{C}", "{C}"},
+         "Будут исправлены: 0, в порядке: 0, не прочитаны или отказ: 2\n  2 × " + cutFailed + "\n",
+         "{C}: не прочитана: " + cutFailed + "\n{C}: не прочитана: " + cutFailed + "\n", esFailed},
+        {"fix tells what it changed", {"fix", "--codepage=38", "{W}", "{F}"},
+         "{W}: исправлена: байты 12–27 (резерв): 16 ненулевых → 0; признак индекса 1 → 0; кодовая страница 101 → 38; "
+         "байты 30–31 (резерв): 2 ненулевых → 0; поле 1 « NAME » → «NAME»; поле 2 «AGE»: тип n → N\n"
+         "Исправлено: 1, уже в порядке: 0, отказ: 1\n  1 × Таблицы Visual FoxPro не обрабатываются\n",
+         "{F}: отказ: Таблицы Visual FoxPro не обрабатываются\n", esFailed},
+        {"a folder without --recursive", {"check", "{D}"},
+         "Будут исправлены: 0, в порядке: 0, не прочитаны или отказ: 1\n  1 × это папка: добавьте --recursive\n",
+         "{D}: не прочитана: это папка: добавьте --recursive\n", esFailed},
+        {"a missing path", {"fix", "{N}"}, "Исправлено: 0, уже в порядке: 0, отказ: 1\n  1 × нет такого файла или папки\n",
+         "{N}: отказ: нет такого файла или папки\n", esFailed},
+        {"standard input is no table", {"show", "-"}, "",
+         "-: не прочитана: стандартный ввод: таблицы читаются только из файлов\n", esFailed},
+        {"a misspelt command", {"chek", "{W}"}, "",
+         "dbffix: неизвестная команда «chek» — может быть, check?\nКоманды: show, check, fix, restore\n"
+         "Справка: dbffix --help\n",
+         esUsage},
+        {"a word that is no command", {"table.dbf"}, "",
+         "dbffix: неизвестная команда «table.dbf»\nКоманды: show, check, fix, restore\nСправка: dbffix --help\n", esUsage},
+    };
+    for (const auto& c : cases) {
+        const TTables tables;
+        std::vector<std::string> arguments;
+        for (const auto& a : c.arguments) arguments.push_back(Expected(a, tables));
+        const TCliRun run = RunDbfFix(arguments);
+        EXPECT_EQ(run.status, c.status) << c.label;
+        EXPECT_EQ(run.out, Expected(c.out, tables)) << c.label;
+        EXPECT_EQ(run.err, Expected(c.err, tables)) << c.label;
+    }
+    const TTables tables;
+    EXPECT_EQ(RunDbfFix({"check", "-q", "-v", tables.right}).status, esUsage);
+}
+
+// What fix writes is what check foresaw, told in the same words, and fix
+// --json holds check's record, the bytes written and the backup.
+TEST(DbfFix, FixTellsWhatCheckForesaw)
+{
+    TTableLayout countLow = RightTable();
+    countLow.recordCount = 1;
+    countLow.actualRecords = 3;
+    const struct {
+        const char* label;
+        TTableLayout layout;
+        std::vector<std::string> choices;
+    } cases[] = {
+        {"the defaults", WrongTable(), {}},
+        {"a code page", WrongTable(), {"--codepage=87", "--offsets=set"}},
+        {"the record count", countLow, {"--record-count=from-length"}},
+        {"a date", RightTable(), {"--date=2001-02-03", "--index-flag=keep"}},
+        {"nothing to change", RightTable(), {}},
+    };
+    for (const auto& c : cases) {
+        TScratchDir dir;
+        const std::string table = dir.File("t.dbf");
+        const std::string backups = dir.File("backups");
+        WriteAll(table, c.layout.Build());
+        std::vector<std::string> check{"check", "--json"};
+        check.insert(check.end(), c.choices.begin(), c.choices.end());
+        check.push_back(table);
+        const auto foreseen = JsonLines(RunDbfFix(check).out).at(0);
+        std::vector<std::string> fix = check;
+        fix[0] = "fix";
+        fix.insert(fix.begin() + 2, {"--backup", backups});
+        const TCliRun run = RunDbfFix(fix);
+        ASSERT_EQ(run.status, esOk) << c.label << "\n" << run.err;
+        const auto lines = JsonLines(run.out);
+        ASSERT_EQ(lines.size(), 2U) << c.label;
+        const auto& fixed = lines[0];
+        EXPECT_EQ(fixed["changes"], foreseen["changes"]) << c.label;
+        EXPECT_EQ(fixed["would_change"], foreseen["would_change"]) << c.label;
+        EXPECT_EQ(fixed["header"], foreseen["header"]) << c.label;
+        EXPECT_EQ(fixed["record_count_check"], foreseen["record_count_check"]) << c.label;
+        const bool changes = foreseen["would_change"].get<bool>();
+        EXPECT_EQ(fixed["fix"], changes ? "written" : "unchanged") << c.label;
+        EXPECT_EQ(lines[1]["summary"]["written"], changes ? 1 : 0) << c.label;
+        if (!changes) {
+            EXPECT_TRUE(fixed["backup"].is_null()) << c.label;
+            continue;
+        }
+        // The bytes said written are those the table starts with now.
+        const TBytes now = ReadAll(table);
+        std::string hex;
+        for (std::size_t i = 0; i < fixed["written"]["length"].get<std::size_t>(); ++i) {
+            char digits[3];
+            std::snprintf(digits, sizeof digits, "%02x", now.at(i));
+            hex += digits;
+        }
+        EXPECT_EQ(fixed["written"]["bytes_hex"], hex) << c.label;
+        const auto backup = ParseBackup(TextOf(fixed["backup"].get<std::string>()));
+        ASSERT_TRUE(backup) << c.label;
+        const TBytes original = c.layout.Build();
+        EXPECT_EQ(backup->Before,
+                  TBytes(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(backup->Before.size())))
+            << c.label;
+        // The people's line names the same changes.
+        WriteAll(table, c.layout.Build());
+        fix.erase(fix.begin() + 1);
+        const TCliRun people = RunDbfFix(fix);
+        std::string joined;
+        for (const auto& change : foreseen["changes"]) joined += (joined.empty() ? "" : "; ") + change.get<std::string>();
+        EXPECT_NE(people.out.find(ShownName(table) + ": исправлена: " + joined + "; копия: "), std::string::npos)
+            << c.label << "\n" << people.out;
+    }
+}
+
 TEST(DbfFix, FixedTablesCheckRightAfterwards)
 {
     const TTables tables;
@@ -343,6 +495,52 @@ TEST(DbfFix, NamesThatAreNotUtf8)
     const TCliRun again = RunDbfFix({"fix", name});
     EXPECT_EQ(again.status, esOk);
     EXPECT_EQ(again.out, ShownName(name) + ": уже в порядке\nИсправлено: 0, уже в порядке: 1, отказ: 0\n");
+}
+
+// A name with control bytes cannot act on the terminal in the people's
+// output; in --json a UTF-8 name is a plain string and any other carries its
+// bytes in hex, which give the table back to dbffix.
+TEST(DbfFix, NamesEscapedForPeopleAndWholeForScripts)
+{
+    const struct {
+        const char* label;
+        std::string name;
+        const char* shown;  // in the people's line
+    } cases[] = {
+        {"Cyrillic", "Клиенты.dbf", "Клиенты.dbf"},
+        {"a line feed", "two\nlines.dbf", "two\\x0Alines.dbf"},
+        {"a carriage return", "over\rwritten.dbf", "over\\x0Dwritten.dbf"},
+        {"an escape sequence", "\x1B[2Jclear.dbf", "\\x1B[2Jclear.dbf"},
+        {"a C1 control", "csi\xC2\x9B" "2J.dbf", "csi\\xC2\\x9B2J.dbf"},
+        {"Windows-1251", "\xCA\xEB\xE8\xE5\xED\xF2\xFB.dbf", "\\xCA\\xEB\\xE8\\xE5\\xED\\xF2\\xFB.dbf"},
+    };
+    for (const auto& c : cases) {
+        TScratchDir dir;
+        const std::string table = dir.File(c.name);
+        WriteAll(table, WrongTable().Build());
+        for (const char* command : {"check", "fix", "show"}) {
+            const TCliRun run = RunDbfFix({command, table});
+            const std::string all = run.out + run.err;
+            EXPECT_NE(run.out.find(std::string(c.shown) + ":"), std::string::npos) << c.label << " " << command << "\n" << all;
+            EXPECT_TRUE(std::none_of(all.begin(), all.end(), [](char b) { return b != '\n' && (b == '\r' || b == '\x1B'); }))
+                << c.label << " " << command;
+            if (c.name != c.shown) {
+                EXPECT_EQ(all.find(c.name), std::string::npos) << c.label << " " << command << ": printed raw";
+            }
+        }
+        WriteAll(table, WrongTable().Build());
+        const auto record = JsonLines(RunDbfFix({"check", "--json", table}).out).at(0);
+        if (IsUtf8(table)) {
+            EXPECT_EQ(record["path"], table) << c.label;
+            EXPECT_FALSE(record.contains("path_hex")) << c.label;
+            continue;
+        }
+        const std::string hex = record.at("path_hex").get<std::string>();
+        std::string given;
+        for (std::size_t i = 0; i + 1 < hex.size(); i += 2) given += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+        EXPECT_EQ(given, table) << c.label;
+        EXPECT_EQ(RunDbfFix({"check", given}).status, esWouldChange) << c.label;
+    }
 }
 
 // A walk finds each table once, whatever the case of its extension, through
