@@ -3,6 +3,7 @@
 
 #include "DbfFormat.h"
 #include "ProcessFile.h"
+#include "Russian.h"
 
 #include <nlohmann/json.hpp>
 
@@ -516,8 +517,8 @@ TRecordCountCheck CheckRecordCount(const TDBFHeader& header, std::uint64_t fileL
         return countLeft("длина заголовка " + std::to_string(check.HeaderLength) + " меньше 32 байт");
     }
     if (check.HeaderLength > fileLength) {
-        return countLeft("заголовок (" + std::to_string(check.HeaderLength) + " байт) длиннее файла (" +
-                         std::to_string(fileLength) + " байт)");
+        return countLeft("заголовок (" + CountOf(check.HeaderLength, kBytes) + ") длиннее файла (" +
+                         CountOf(fileLength, kBytes) + ")");
     }
     const std::uint64_t data = fileLength - check.HeaderLength;
     const std::uint16_t length = check.RecordLength;
@@ -592,7 +593,7 @@ TRecordCountCheck CheckRecordCount(const TDBFHeader& header, std::uint64_t fileL
             return countLeft("после записей по счёту заголовка не старые записи и не нулевые байты");
         }
         check.Verdict = TRecordCountVerdict::PartialRecord;
-        return countLeft("последняя запись неполная (" + std::to_string(check.PartialBytes) + " байт из " +
+        return countLeft("последняя запись неполная (" + CountOf(check.PartialBytes, kBytes) + " из " +
                          std::to_string(length) + ")");
     }
     const TCountReading& only = explaining.front();
@@ -959,8 +960,8 @@ std::string Describe(const TEncodingCheck& check)
 {
     std::string line = "Кодировка текстов: ";
     if (check.Charset.empty()) return line + check.Reason;
-    line += check.Charset + " (выборка: " + std::to_string(check.SampledRecords) + " записей, " +
-            std::to_string(check.SampledBytes) + " байт текста, из них детектору " +
+    line += check.Charset + " (выборка: " + CountOf(check.SampledRecords, kRecords) + ", " +
+            CountOf(check.SampledBytes, kBytes) + " текста, из них детектору " +
             std::to_string(check.DetectorBytes) + ", букв кириллицы " + std::to_string(check.Letters) + ")";
     if (!check.ReadAlike.empty()) {
         line += ", так же читается в";

@@ -46,13 +46,16 @@ std::string Date(const std::array<TByte, 3>& d)
     return text;
 }
 
+// "1 ненулевой", "2 ненулевых": of the bytes counted.
+constexpr TNounForms kNonZero{"ненулевой", "ненулевых", "ненулевых"};
+
 // A run of reserved bytes that are cleared: "байты 12–27 (резерв): 5 ненулевых → 0".
 void DescribeReserved(const std::string& what, std::span<const TByte> before, std::span<const TByte> after,
                       std::vector<std::string>& changes)
 {
     if (std::equal(before.begin(), before.end(), after.begin(), after.end())) return;
     if (NonZero(after) == 0) {
-        changes.push_back(what + ": " + std::to_string(NonZero(before)) + " ненулевых → 0");
+        changes.push_back(what + ": " + CountOf(NonZero(before), kNonZero) + " → 0");
     } else {
         changes.push_back(what + ": " + Escaped(before) + " → " + Escaped(after));
     }
