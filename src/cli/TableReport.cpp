@@ -389,8 +389,9 @@ std::string PlainMessage(const std::string& message, const std::string& path)
 
 std::string PlainReason(const TTableReport& r)
 {
-    std::vector<std::string> plain;
-    for (const auto& m : r.Messages) plain.push_back(PlainMessage(m, r.Path));
+    std::vector<std::string> plain(r.Messages.size());
+    std::transform(r.Messages.begin(), r.Messages.end(), plain.begin(),
+                   [&](const std::string& m) { return PlainMessage(m, r.Path); });
     return plain.empty() ? std::string("причина не названа") : Joined(plain);
 }
 
