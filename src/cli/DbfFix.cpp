@@ -459,6 +459,15 @@ TTableReport FixTable(const std::string& path, const TCorrectionChoices& choices
         report.Fix = TFixState::WriteFailed;
     }
     report.Changes = DescribeChanges(report.Before, report.After);
+    if (fixAsks.Findings && report.Fix == TFixState::NotCorrected && !report.Read) {
+        // Refused before the correction looked at the header: for --json the
+        // header is read as check reads it, so that both tell the same record.
+        TTableReport looked = ReadTable(path, std::nullopt);
+        report.Read = looked.Read;
+        report.Held = looked.Held;
+        report.Header = std::move(looked.Header);
+        report.Findings = std::move(looked.Findings);
+    }
     return report;
 }
 

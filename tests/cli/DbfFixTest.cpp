@@ -221,6 +221,7 @@ TEST(DbfFix, FixTellsWhatCheckForesaw)
         {"the record count", countLow, {"--record-count=from-length"}},
         {"a date", RightTable(), {"--date=2001-02-03", "--index-flag=keep"}},
         {"nothing to change", RightTable(), {}},
+        {"refused", VisualFoxProUnderDBase3Table(), {"--codepage=38"}},
     };
     for (const auto& c : cases) {
         TScratchDir dir;
@@ -235,14 +236,25 @@ TEST(DbfFix, FixTellsWhatCheckForesaw)
         fix[0] = "fix";
         fix.insert(fix.begin() + 2, {"--backup", backups});
         const TCliRun run = RunDbfFix(fix);
-        ASSERT_EQ(run.status, esOk) << c.label << "\n" << run.err;
+        const bool refused = !foreseen.contains("would_change");
+        ASSERT_EQ(run.status, refused ? esFailed : esOk) << c.label << "\n" << run.err;
         const auto lines = JsonLines(run.out);
         ASSERT_EQ(lines.size(), 2U) << c.label;
         const auto& fixed = lines[0];
-        EXPECT_EQ(fixed["changes"], foreseen["changes"]) << c.label;
-        EXPECT_EQ(fixed["would_change"], foreseen["would_change"]) << c.label;
-        EXPECT_EQ(fixed["header"], foreseen["header"]) << c.label;
-        EXPECT_EQ(fixed["record_count_check"], foreseen["record_count_check"]) << c.label;
+        // A key one record lacks must be missing from the other too.
+        const auto part = [](const nlohmann::json& record, const char* key) {
+            return record.contains(key) ? record.at(key) : nlohmann::json("(missing)");
+        };
+        for (const char* key : {"changes", "would_change", "header", "read", "record_count_check", "encoding"}) {
+            EXPECT_EQ(part(fixed, key), part(foreseen, key)) << c.label << ": " << key;
+        }
+        if (refused) {
+            EXPECT_EQ(fixed["fix"], "refused") << c.label;
+            EXPECT_EQ(fixed["refusal"], foreseen["refusal"]) << c.label;
+            EXPECT_EQ(lines[1]["summary"]["failed"], 1) << c.label;
+            EXPECT_EQ(ReadAll(table), c.layout.Build()) << c.label << ": written";
+            continue;
+        }
         const bool changes = foreseen["would_change"].get<bool>();
         EXPECT_EQ(fixed["fix"], changes ? "written" : "unchanged") << c.label;
         EXPECT_EQ(lines[1]["summary"]["written"], changes ? 1 : 0) << c.label;
