@@ -583,20 +583,23 @@ int Restore(const TCommand& command, std::ostream& out, std::ostream& err)
 {
     int status = esOk;
     for (const auto& report : RestoreBackups(command.Paths, command.Table, [] { return gInterrupted != 0; })) {
-        out << ShownName(report.BackupFile) << ": ";
         if (report.Restored) {
-            out << "заголовок восстановлен в " << ShownName(report.Table);
+            out << ShownName(report.BackupFile) << ": заголовок восстановлен в " << ShownName(report.Table);
             if (report.Generations > 1) {
                 out << " (копия " << report.Generation << " из " << report.Generations << ", от новой к старой)";
             }
             out << "\n";
         } else {
+            // A refused backup is told on stderr alone, as a refused table is.
             status = esFailed;
-            out << "отказ" << (report.Table.empty() ? "" : " (" + ShownName(report.Table) + ")") << ": ";
+            std::ostringstream line;
+            line << ShownName(report.BackupFile) << ": отказ"
+                 << (report.Table.empty() ? "" : " (" + ShownName(report.Table) + ")") << ": ";
             for (std::size_t i = 0; i < report.Messages.size(); ++i) {
-                out << (i ? "; " : "") << ShownName(report.Messages[i]);
+                line << (i ? "; " : "") << ShownName(report.Messages[i]);
             }
-            out << "\n";
+            out.flush();
+            err << line.str() << "\n" << std::flush;
         }
     }
     return gInterrupted ? Interrupted(err) : status;

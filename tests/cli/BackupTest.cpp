@@ -141,7 +141,7 @@ TEST(Backup, MalformedBackupsAreRefusedAndTheOthersStillRestored)
         WriteText(bad, c.make(fixed.Json(), ReadAll(fixed.table)));
         const TCliRun run = RunDbfFix({"restore", bad, backups[0]});
         EXPECT_EQ(run.status, esFailed) << c.label << "\n" << run.out;
-        EXPECT_NE(run.out.find(bad + ": отказ"), std::string::npos) << c.label << "\n" << run.out;
+        EXPECT_NE(run.err.find(bad + ": отказ"), std::string::npos) << c.label << "\n" << run.err;
         EXPECT_NE(run.out.find(backups[0] + ": заголовок восстановлен"), std::string::npos) << c.label << "\n" << run.out;
         EXPECT_EQ(ReadAll(fixed.table), fixed.original) << c.label;
     }
@@ -178,7 +178,7 @@ TEST(Backup, NamesThatAreNoBackupFileAreRefusedOrTakenAsFolders)
         EXPECT_EQ(run.status, c.restores ? esOk : esFailed) << c.label << "\n" << run.out;
         EXPECT_EQ(ReadAll(fixed.table) == fixed.original, c.restores) << c.label << "\n" << run.out;
         if (!c.restores) {
-            EXPECT_NE(run.out.find(name + ": отказ"), std::string::npos) << c.label << "\n" << run.out;
+            EXPECT_NE(run.err.find(name + ": отказ"), std::string::npos) << c.label << "\n" << run.err;
         }
     }
 }
@@ -357,8 +357,8 @@ TEST(Backup, TwoPastsForOnePresentAreBothRefused)
     const TCliRun run = RunDbfFix({"restore", backup, other});
     EXPECT_EQ(run.status, esFailed) << run.out;
     EXPECT_EQ(ReadAll(fixed.table), corrected) << run.out;
-    EXPECT_NE(run.out.find(backup + ": отказ"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find(other + ": отказ"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find(backup + ": отказ"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(other + ": отказ"), std::string::npos) << run.err;
 }
 
 // Names from a backup or the command line cannot move the cursor or fake a
@@ -388,8 +388,8 @@ TEST(Backup, NamesAreShownEscaped)
     WriteText(backup, j.dump());
     const TCliRun run = RunDbfFix({"restore", backup});
     EXPECT_EQ(run.status, esFailed);
-    EXPECT_EQ(run.out.find_first_of("\r\x1b"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("\\x0D\\x1B[2K"), std::string::npos) << run.out;
+    EXPECT_EQ((run.out + run.err).find_first_of("\r\x1b"), std::string::npos) << run.out << run.err;
+    EXPECT_NE(run.err.find("\\x0D\\x1B[2K"), std::string::npos) << run.err;  // refused: on stderr
 }
 
 // With backups, a batch of tables is written only once all its backups are
@@ -460,7 +460,7 @@ TEST(Backup, InterruptedRestoreFinishesTheTableInHand)
     EXPECT_EQ(run.status, esInterrupted) << run.out;
     EXPECT_EQ(ReadAll(tables[0]), WrongTable().Build()) << run.out;
     EXPECT_EQ(ReadAll(tables[1]), corrected) << run.out;
-    EXPECT_NE(run.out.find("прервано"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("прервано"), std::string::npos) << run.err;
 }
 
 // A write that fails may leave part of the header: the backup of the table is
