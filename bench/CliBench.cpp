@@ -123,20 +123,7 @@ TRunCost Measure(const std::vector<std::string>& arguments)
 // Runs the program with its output on /dev/null; returns its exit status.
 int Run(const std::vector<std::string>& arguments)
 {
-    std::vector<char*> argv;
-    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return -1;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return Measure(arguments).status;
 }
 
 double MicrosecondsSince(TClock::time_point start, std::size_t count)

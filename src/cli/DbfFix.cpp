@@ -297,6 +297,16 @@ public:
         });
     }
 
+    // check's and fix's form: the table's line, with --verbose what the
+    // records show under it.
+    void TellLine(const TTableReport& report, TTableOutcome outcome, const std::string& line)
+    {
+        Tell(report, outcome, [&](std::ostream& stream) {
+            stream << line << "\n";
+            if (FCommand.Verbose) PrintFindings(report, stream);
+        });
+    }
+
 private:
     const TCommand& FCommand;
     std::ostream& FOut;
@@ -360,10 +370,7 @@ int Check(const TCommand& command, std::ostream& out, std::ostream& err, bool pr
         }
         const TTableOutcome outcome = CheckOutcome(report);
         tally.Add(outcome, report);
-        output.Tell(report, outcome, [&](std::ostream& stream) {
-            stream << CheckLine(report) << "\n";
-            if (command.Verbose) PrintFindings(report, stream);
-        });
+        output.TellLine(report, outcome, CheckLine(report));
         progress.Done(tally.Done());
     }
     progress.Hide();
@@ -554,10 +561,7 @@ int Fix(const TCommand& command, std::ostream& out, std::ostream& err, bool prog
     const auto tell = [&](const TTableReport& report) {
         const TTableOutcome outcome = FixOutcome(report);
         tally.Add(outcome, report);
-        output.Tell(report, outcome, [&](std::ostream& stream) {
-            stream << FixLine(report) << "\n";
-            if (command.Verbose) PrintFindings(report, stream);
-        });
+        output.TellLine(report, outcome, FixLine(report));
         progress.Done(tally.Done());
     };
     const TFixAsks fixAsks{command.BackupFolder, command.Json};
