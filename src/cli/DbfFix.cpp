@@ -3,6 +3,7 @@
 
 #include "Backup.h"
 #include "NotifyUser.h"
+#include "Progress.h"
 #include "System.h"
 #include "TablePaths.h"
 #include "TableReport.h"
@@ -40,51 +41,6 @@ public:
 
 private:
     void (*FPrevious)(int);
-};
-
-// The one-line counter on a terminal's stderr, redrawn at most ten times a
-// second, out of the way of the lines written to stdout.
-class TProgress {
-public:
-    TProgress(std::ostream& err, bool enabled, std::size_t total) : FErr(err), FEnabled(enabled && total > 1), FTotal(total) {}
-    ~TProgress() { Hide(); }
-    TProgress(const TProgress&) = delete;
-    TProgress& operator=(const TProgress&) = delete;
-
-    void Done(std::size_t done)
-    {
-        if (!FEnabled) return;
-        const auto now = std::chrono::steady_clock::now();
-        if (FDrawn && now - FLast < std::chrono::milliseconds(100)) return;
-        FLast = now;
-        FText = "обработано " + std::to_string(done) + " из " + std::to_string(FTotal);
-        Draw();
-    }
-    void Hide()
-    {
-        if (!FVisible) return;
-        FErr << '\r' << std::string(FText.size(), ' ') << '\r' << std::flush;
-        FVisible = false;
-    }
-    void Show()
-    {
-        if (FDrawn && !FVisible) Draw();
-    }
-
-private:
-    void Draw()
-    {
-        FErr << '\r' << FText << std::flush;
-        FDrawn = FVisible = true;
-    }
-
-    std::ostream& FErr;
-    bool FEnabled;
-    std::size_t FTotal;
-    bool FDrawn = false;
-    bool FVisible = false;
-    std::string FText;
-    std::chrono::steady_clock::time_point FLast{};
 };
 
 // The choices as the options spell them, with the window's defaults.
@@ -211,13 +167,13 @@ void AddChoiceOptions(CLI::App& command, TChoiceOptions& o)
             ""));
 }
 
-// A table's report line or block goes out with the counter out of its way.
+// A table's report line or block goes out with the counter out of its way;
+// the counter comes back at its next redraw, not after every line.
 template <typename Print>
 void Emit(TProgress& progress, Print print)
 {
     progress.Hide();
     print();
-    progress.Show();
 }
 
 void TellSkipped(const TPathList& list, std::ostream& err)
