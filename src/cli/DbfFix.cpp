@@ -17,7 +17,9 @@
 #include <csignal>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <span>
 
@@ -61,6 +63,9 @@ TDetectionAsks AsksOf(const TChoiceOptions& o)
 struct TCommand {
     std::vector<std::string> Paths;
     bool Recursive = false;
+    bool Follow = false;         // -r walks links to folders too
+    std::string FilesFrom;       // a list of more paths, "-" for stdin
+    bool NulSeparated = false;   // the list's names end with NUL bytes (find -print0)
     bool Json = false;
     std::string BackupFolder;
     std::string Table;  // restore: the table every backup goes into
@@ -189,7 +194,8 @@ int Interrupted(std::ostream& err)
 
 int Show(const TCommand& command, std::ostream& out, std::ostream& err, bool progressAsked)
 {
-    const TPathList list = CollectTables(command.Paths, false);
+    const TPathList list = CollectTables(command.Paths, command.Recursive, command.Follow);
+    TellSkipped(list, err);
     TProgress progress(err, progressAsked, list.Tables.size());
     nlohmann::json tables = nlohmann::json::array();
     int status = esOk;
@@ -215,7 +221,7 @@ int Show(const TCommand& command, std::ostream& out, std::ostream& err, bool pro
 int Check(const TCommand& command, std::ostream& out, std::ostream& err, bool progressAsked)
 {
     const TCorrectionChoices choices = ToChoices(command.Choices);
-    const TPathList list = CollectTables(command.Paths, command.Recursive);
+    const TPathList list = CollectTables(command.Paths, command.Recursive, command.Follow);
     TellSkipped(list, err);
     TProgress progress(err, progressAsked, list.Tables.size());
     nlohmann::json tables = nlohmann::json::array();
@@ -405,7 +411,7 @@ int Fix(const TCommand& command, std::ostream& out, std::ostream& err, bool prog
             return esFailed;
         }
     }
-    const TPathList list = CollectTables(command.Paths, command.Recursive);
+    const TPathList list = CollectTables(command.Paths, command.Recursive, command.Follow);
     TellSkipped(list, err);
     TProgress progress(err, progressAsked, list.Tables.size());
     std::size_t written = 0;
@@ -508,22 +514,31 @@ int DbfFixMain(std::vector<std::string> arguments, std::ostream& out, std::ostre
     app.require_subcommand(1);
 
     TCommand command;
+    // How the tables are named, the same in show, check and fix.
+    const auto addPathOptions = [&command](CLI::App& sub) {
+        sub.add_flag("-r,--recursive", command.Recursive, "обойти папки, искать файлы *.dbf");
+        sub.add_flag("--follow", command.Follow, "с -r идти и по ссылкам на папки");
+        sub.add_option("--files-from", command.FilesFrom, "взять ещё имена из файла, по одному в строке (- : stdin)")
+            ->type_name("ФАЙЛ");
+        sub.add_flag("-0,--null", command.NulSeparated, "имена в --files-from разделены байтом NUL (find -print0)");
+    };
     auto& show = *app.add_subcommand("show", "показать заголовок и описатели полей таблиц");
     show.add_flag("--json", command.Json, "вывод в JSON для программ");
-    show.add_option("TABLE", command.Paths, "таблицы")->required()->type_name("");
+    addPathOptions(show);
+    show.add_option("TABLE", command.Paths, "таблицы или папки")->type_name("");
 
     auto& check = *app.add_subcommand("check", "сказать, что исправление изменило бы; ничего не записывает");
     AddChoiceOptions(check, command.Choices);
-    check.add_flag("-r,--recursive", command.Recursive, "обойти папки, искать файлы *.dbf");
+    addPathOptions(check);
     check.add_flag("--json", command.Json, "вывод в JSON для программ");
-    check.add_option("PATH", command.Paths, "таблицы или папки")->required()->type_name("");
+    check.add_option("PATH", command.Paths, "таблицы или папки")->type_name("");
 
     auto& fix = *app.add_subcommand("fix", "исправить заголовки таблиц");
     AddChoiceOptions(fix, command.Choices);
-    fix.add_flag("-r,--recursive", command.Recursive, "обойти папки, искать файлы *.dbf");
+    addPathOptions(fix);
     fix.add_option("--backup", command.BackupFolder, "сохранять прежние заголовки в этой папке перед записью")
         ->type_name("DIR");
-    fix.add_option("PATH", command.Paths, "таблицы или папки")->required()->type_name("");
+    fix.add_option("PATH", command.Paths, "таблицы или папки")->type_name("");
 
     auto& restore = *app.add_subcommand("restore", "вернуть заголовки из резервных копий");
     restore.add_option("--table", command.Table,
@@ -551,6 +566,34 @@ int DbfFixMain(std::vector<std::string> arguments, std::ostream& out, std::ostre
     } catch (const CLI::ParseError& e) {
         err << "dbffix: " << UsageError(e) << "\nСправка: dbffix --help\n";
         return esUsage;
+    }
+
+    if (!restore.parsed()) {
+        if (!command.FilesFrom.empty()) {
+            std::ifstream file;
+            std::istream* list = &std::cin;
+            std::error_code error;
+            if (command.FilesFrom != "-") {
+                if (std::filesystem::is_directory(NativePath(command.FilesFrom), error)) {
+                    err << "dbffix: --files-from " << command.FilesFrom << ": это папка, а не список файлов\n";
+                    return esUsage;
+                }
+                file.open(NativePath(command.FilesFrom), std::ios::binary);
+                if (!file) {
+                    err << "dbffix: --files-from " << command.FilesFrom << ": не открывается\n";
+                    return esUsage;
+                }
+                list = &file;
+            }
+            std::string reason;
+            if (!ReadFileList(*list, command.NulSeparated, command.Paths, reason)) {
+                err << "dbffix: --files-from " << command.FilesFrom << ": " << reason << "\n";
+                return esUsage;
+            }
+        } else if (command.Paths.empty()) {
+            err << "dbffix: не названо ни одной таблицы\nСправка: dbffix --help\n";
+            return esUsage;
+        }
     }
 
     TInterruptGuard interrupts;

@@ -35,6 +35,7 @@ struct TFolderEntry {
     std::filesystem::path Name;  // the name alone, without the folder
     bool IsFolder = false;
     bool IsRegularFile = false;
+    bool IsLink = false;  // a symbolic link or junction; IsFolder and IsRegularFile tell what it leads to
 };
 
 // The folder's name as the system's calls take it at any length: on Windows

@@ -99,6 +99,7 @@ bool ListFolder(const std::filesystem::path& folder, std::vector<TFolderEntry>& 
         std::error_code typeError;
         entry.IsFolder = it->is_directory(typeError) && !typeError;
         entry.IsRegularFile = !entry.IsFolder && it->is_regular_file(typeError) && !typeError;
+        entry.IsLink = it->is_symlink(typeError) && !typeError;
         entries.push_back(std::move(entry));
     }
     return !error;

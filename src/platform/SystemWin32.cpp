@@ -159,7 +159,8 @@ bool ListFolder(const std::filesystem::path& folder, std::vector<TFolderEntry>& 
         const std::wstring_view entryName = found.cFileName;
         if (entryName != L"." && entryName != L"..") {
             DWORD attributes = found.dwFileAttributes;
-            if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+            if (link) {
                 // A link or junction: what it leads to decides; a dangling
                 // one is neither folder nor file.
                 attributes = 0;
@@ -175,6 +176,7 @@ bool ListFolder(const std::filesystem::path& folder, std::vector<TFolderEntry>& 
             TFolderEntry entry{std::filesystem::path(std::wstring(entryName))};
             entry.IsFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
             entry.IsRegularFile = attributes != 0 && !entry.IsFolder && (attributes & FILE_ATTRIBUTE_DEVICE) == 0;
+            entry.IsLink = link;
             entries.push_back(std::move(entry));
         }
         if (FindNextFileW(search, &found) == 0) break;

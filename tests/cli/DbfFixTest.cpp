@@ -354,7 +354,7 @@ TEST(DbfFix, FolderWalksSurviveLinkLoops)
     ASSERT_EQ(mkfifo((root / "pipe.dbf").c_str(), 0600), 0);
     fs::create_directory(root / "folder.dbf");
 
-    const TCliRun check = RunDbfFix({"check", "-r", root.string()});
+    const TCliRun check = RunDbfFix({"check", "-r", "--follow", root.string()});
     EXPECT_EQ(check.status, esWouldChange) << check.out << check.err;
     for (const fs::path& table : {root / "a.dbf", root / "sub" / "B.DBF", root / "sub" / "deeper" / "c.Dbf"}) {
         const std::string line = table.string() + ": ";
@@ -367,7 +367,7 @@ TEST(DbfFix, FolderWalksSurviveLinkLoops)
     for (const char* skipped : {"dangling.dbf: не обычный файл", "pipe.dbf: не обычный файл", "up: папка уже пройдена"}) {
         EXPECT_NE(check.err.find(skipped), std::string::npos) << skipped << "\n" << check.err;
     }
-    const TCliRun fix = RunDbfFix({"fix", "--recursive", root.string()});
+    const TCliRun fix = RunDbfFix({"fix", "--recursive", "--follow", root.string()});
     EXPECT_EQ(fix.status, esOk) << fix.out << fix.err;
     EXPECT_EQ(RunDbfFix({"check", "-r", root.string()}).status, esOk);
 }
