@@ -57,7 +57,11 @@ std::string NameOf(const std::filesystem::path& path)
     return path.string();
 }
 
-void PrepareConsole() {}
+struct TConsoleStreams::TState {};
+
+// A terminal here takes the UTF-8 bytes as they are.
+TConsoleStreams::TConsoleStreams(std::ostream& /*out*/, std::ostream& /*err*/) {}
+TConsoleStreams::~TConsoleStreams() = default;
 
 bool StandardErrorIsTerminal()
 {
