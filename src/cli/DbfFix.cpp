@@ -162,7 +162,7 @@ void AddChoiceOptions(CLI::App& command, TChoiceOptions& o)
             ->check(OneOf({"auto", "clear", "keep"}, "auto, clear или keep"));
     command.add_flag("--keep-index-flag", o.KeepIndexFlag, "то же, что --index-flag=keep")->excludes(indexFlag);
     command.add_option("--date", o.Date, "вставить дату последнего изменения")
-        ->type_name("today|YYYY-MM-DD")
+        ->type_name("today|ГГГГ-ММ-ДД")
         ->check(CLI::Validator(
             // cppcheck-suppress constParameter ; CLI11 hands validators a value they may change
             [](std::string& value) {
@@ -488,6 +488,62 @@ std::string UsageError(const CLI::ParseError& e)
     return "неверная командная строка (" + what + ")";
 }
 
+// CLI11's help with its English words in Russian and its columns lined up by
+// the characters a terminal shows: CLI11 pads by bytes, and a Cyrillic letter
+// is two of them.
+class TRussianFormatter : public CLI::Formatter {
+public:
+    TRussianFormatter()
+    {
+        label("Usage", "Использование");
+        label("OPTIONS", "ПАРАМЕТРЫ");
+        label("SUBCOMMAND", "КОМАНДА");
+        label("SUBCOMMANDS", "КОМАНДЫ");
+        label("Positionals", "Аргументы");
+        label("REQUIRED", "(обязательно)");
+        label("Needs", "требует");
+        label("Excludes", "несовместим с");
+        label("Env", "переменная окружения");
+        label("TEXT", "ТЕКСТ");
+        column_width(36);
+    }
+
+    std::string make_option(const CLI::Option* option, bool positional) const override
+    {
+        return Line(make_option_name(option, positional) + make_option_opts(option), make_option_desc(option));
+    }
+
+    std::string make_subcommand(const CLI::App* sub) const override
+    {
+        return Line(sub->get_display_name(true), sub->get_description());
+    }
+
+private:
+    static std::size_t Columns(const std::string& text)
+    {
+        return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+            return (static_cast<unsigned char>(c) & 0xC0U) != 0x80U;
+        }));
+    }
+
+    // The name in its column, the description beside it, or under it when
+    // the name fills the column.
+    std::string Line(const std::string& name, const std::string& description) const
+    {
+        const std::string indent(column_width_, ' ');
+        std::string line = "  " + name;
+        const std::size_t columns = Columns(line);
+        if (!description.empty()) {
+            line += columns >= column_width_ ? "\n" + indent : std::string(column_width_ - columns, ' ');
+            for (const char c : description) {
+                line += c;
+                if (c == '\n') line += indent;
+            }
+        }
+        return line + "\n";
+    }
+};
+
 const char* const kExitCodes =
     "\nКоды завершения: 0 — всё в порядке (check: ничего не изменится); 1 — check: что-то будет исправлено;\n"
     "2 — таблица не прочитана, отказ или ошибка записи; 64 — ошибка в командной строке;\n"
@@ -499,14 +555,7 @@ int DbfFixMain(std::vector<std::string> arguments, std::ostream& out, std::ostre
 {
     CLI::App app{"dbffix — исправление заголовков таблиц dBase III (.dbf) на месте: записи и длина файла не меняются.",
                  "dbffix"};
-    auto formatter = app.get_formatter();
-    formatter->label("Usage", "Использование");
-    formatter->label("OPTIONS", "ПАРАМЕТРЫ");
-    formatter->label("SUBCOMMAND", "КОМАНДА");
-    formatter->label("SUBCOMMANDS", "КОМАНДЫ");
-    formatter->label("Positionals", "Аргументы");
-    formatter->label("REQUIRED", "обязательно");
-    formatter->column_width(34);
+    app.formatter(std::make_shared<TRussianFormatter>());
     app.option_defaults()->group("Параметры");
     app.set_help_flag("-h,--help", "показать эту справку и выйти");
     app.set_version_flag("--version", std::string("dbffix ") + DBFHEADERFIX_VERSION, "показать версию и выйти");
@@ -525,27 +574,27 @@ int DbfFixMain(std::vector<std::string> arguments, std::ostream& out, std::ostre
     auto& show = *app.add_subcommand("show", "показать заголовок и описатели полей таблиц");
     show.add_flag("--json", command.Json, "вывод в JSON для программ");
     addPathOptions(show);
-    show.add_option("TABLE", command.Paths, "таблицы или папки")->type_name("");
+    show.add_option("ПУТЬ", command.Paths, "таблицы или папки")->type_name("");
 
     auto& check = *app.add_subcommand("check", "сказать, что исправление изменило бы; ничего не записывает");
     AddChoiceOptions(check, command.Choices);
     addPathOptions(check);
     check.add_flag("--json", command.Json, "вывод в JSON для программ");
-    check.add_option("PATH", command.Paths, "таблицы или папки")->type_name("");
+    check.add_option("ПУТЬ", command.Paths, "таблицы или папки")->type_name("");
 
     auto& fix = *app.add_subcommand("fix", "исправить заголовки таблиц");
     AddChoiceOptions(fix, command.Choices);
     addPathOptions(fix);
     fix.add_option("--backup", command.BackupFolder, "сохранять прежние заголовки в этой папке перед записью")
-        ->type_name("DIR");
-    fix.add_option("PATH", command.Paths, "таблицы или папки")->type_name("");
+        ->type_name("ПАПКА");
+    fix.add_option("ПУТЬ", command.Paths, "таблицы или папки")->type_name("");
 
     auto& restore = *app.add_subcommand("restore", "вернуть заголовки из резервных копий");
     restore.add_option("--table", command.Table,
                        "восстановить в эту таблицу, какую бы ни называли копии (она переименована, "
                        "перенесена или восстановлена из архива)")
-        ->type_name("PATH");
-    restore.add_option("BACKUP", command.Paths, "файлы резервных копий (*.dbfbak) или папки с ними")
+        ->type_name("ТАБЛИЦА");
+    restore.add_option("КОПИЯ", command.Paths, "файлы резервных копий (*.dbfbak) или папки с ними")
         ->required()
         ->type_name("");
 

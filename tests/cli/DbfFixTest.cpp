@@ -110,7 +110,9 @@ TEST(DbfFix, ExitStatuses)
         {"a year the header cannot store",
          [](const TTables& t) { return std::vector<std::string>{"fix", "--date=2156-01-01", t.wrong}; }, esUsage},
         {"a backup for check", [](const TTables& t) { return std::vector<std::string>{"check", "--backup", "b", t.wrong}; }, esUsage},
-        {"recursion for show", [](const TTables& t) { return std::vector<std::string>{"show", "-r", t.wrong}; }, esUsage},
+        {"show walks folders too", [](const TTables& t) { return std::vector<std::string>{"show", "-r", t.dir.Path().string()}; }, esFailed},
+        {"--follow and -0 are no options of restore",
+         [](const TTables& t) { return std::vector<std::string>{"restore", "--follow", "-0", t.text}; }, esUsage},
     };
     for (const auto& c : cases) {
         const TTables tables;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -103,5 +104,53 @@ TEST(Manual, PagesNameEveryOptionAndNoOther)
     EXPECT_GE(listed, 2U * 30U);
     for (const char* option : {"--codepage", "--record-count", "--files-from", "-0", "--follow", "-r", "--table"}) {
         EXPECT_EQ(known.count(option), 1U) << option;
+    }
+}
+
+// --help in one language, its columns lined up as a terminal shows them.
+TEST(Help, RussianThroughAndAligned)
+{
+    constexpr std::size_t kColumn = 36;
+    const auto columns = [](const std::string& text) {
+        return static_cast<std::size_t>(
+            std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0U) != 0x80U; }));
+    };
+    for (const std::vector<std::string>& command :
+         std::vector<std::vector<std::string>>{{}, {"show"}, {"check"}, {"fix"}, {"restore"}}) {
+        std::vector<std::string> arguments = command;
+        arguments.push_back("--help");
+        const std::string help = Help(arguments);
+        SCOPED_TRACE(help);
+        // CLI11's own English words and its placeholders in capitals.
+        for (const char* english : {"Usage", "Options", "OPTIONS", "Positionals", "Excludes", "Needs", "REQUIRED",
+                                    "Option Group", "SUBCOMMAND", "Subcommands", "TEXT", "TABLE", "PATH", "DIR",
+                                    "BACKUP", "YYYY", "FILE"}) {
+            EXPECT_EQ(help.find(english), std::string::npos) << english;
+        }
+        std::istringstream lines(help);
+        std::size_t entries = 0;
+        bool descriptionBelow = false;  // the last entry's name filled its column
+        for (std::string line; std::getline(lines, line);) {
+            const bool continuation = line.rfind(std::string(kColumn, ' '), 0) == 0;
+            EXPECT_TRUE(continuation || !descriptionBelow) << "no description under: " << line;
+            descriptionBelow = false;
+            if (continuation) {
+                EXPECT_NE(line[kColumn], ' ') << line;
+                continue;
+            }
+            if (line.rfind("  ", 0) != 0 || line[2] == ' ') continue;
+            ++entries;
+            // The description starts at the column after a blank, or on the
+            // next line when the name fills the column.
+            std::size_t at = 0;
+            std::size_t seen = 0;
+            while (at < line.size() && seen < kColumn) {
+                if ((static_cast<unsigned char>(line[at]) & 0xC0U) != 0x80U) ++seen;
+                ++at;
+            }
+            if (columns(line) > kColumn && line[at - 1] == ' ' && line[at] != ' ') continue;
+            descriptionBelow = true;
+        }
+        EXPECT_GE(entries, 3U);
     }
 }

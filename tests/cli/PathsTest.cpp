@@ -57,7 +57,8 @@ TEST(FileList, CommandsTakeTheirTablesFromAList)
     WriteAll(wrong, WrongTable().Build());
     WriteAll(right, RightTable().Build());
     const std::string lines = dir.File("lines.txt");
-    const std::string nul = dir.File("nul.txt");
+    // Not "nul.txt": on Windows that names the null device.
+    const std::string nul = dir.File("nul-ended.txt");
     WriteText(lines, wrong + "\n" + right + "\n");
     WriteText(nul, wrong + std::string(1, '\0') + right + std::string(1, '\0'));
 
