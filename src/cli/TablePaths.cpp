@@ -129,7 +129,7 @@ bool ReadFileList(std::istream& in, bool nul, std::vector<std::string>& names, s
 {
     // Longer than any path Windows (32767 UTF-16 units, up to 3 bytes each)
     // or Linux takes; a list past these is not a list of files.
-    constexpr std::size_t kLongestName = 3 * 32767;
+    constexpr std::size_t kLongestName = std::size_t{3} * 32767;
     constexpr std::size_t kMostNames = 50'000'000;
     const char end = nul ? '\0' : '\n';
     std::string name;
