@@ -3,6 +3,7 @@
 
 #include "Backup.h"
 #include "NotifyUser.h"
+#include "Progress.h"
 #include "System.h"
 #include "TablePaths.h"
 #include "TableReport.h"
@@ -16,7 +17,9 @@
 #include <csignal>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <span>
 #include <sstream>
@@ -43,51 +46,6 @@ private:
     void (*FPrevious)(int);
 };
 
-// The one-line counter on a terminal's stderr, redrawn at most ten times a
-// second, out of the way of the lines written to stdout.
-class TProgress {
-public:
-    TProgress(std::ostream& err, bool enabled, std::size_t total) : FErr(err), FEnabled(enabled && total > 1), FTotal(total) {}
-    ~TProgress() { Hide(); }
-    TProgress(const TProgress&) = delete;
-    TProgress& operator=(const TProgress&) = delete;
-
-    void Done(std::size_t done)
-    {
-        if (!FEnabled) return;
-        const auto now = std::chrono::steady_clock::now();
-        if (FDrawn && now - FLast < std::chrono::milliseconds(100)) return;
-        FLast = now;
-        FText = "обработано " + std::to_string(done) + " из " + std::to_string(FTotal);
-        Draw();
-    }
-    void Hide()
-    {
-        if (!FVisible) return;
-        FErr << '\r' << std::string(FText.size(), ' ') << '\r' << std::flush;
-        FVisible = false;
-    }
-    void Show()
-    {
-        if (FDrawn && !FVisible) Draw();
-    }
-
-private:
-    void Draw()
-    {
-        FErr << '\r' << FText << std::flush;
-        FDrawn = FVisible = true;
-    }
-
-    std::ostream& FErr;
-    bool FEnabled;
-    std::size_t FTotal;
-    bool FDrawn = false;
-    bool FVisible = false;
-    std::string FText;
-    std::chrono::steady_clock::time_point FLast{};
-};
-
 // The choices as the options spell them, with the window's defaults.
 struct TChoiceOptions {
     std::string Offsets = "keep";
@@ -106,6 +64,9 @@ TDetectionAsks AsksOf(const TChoiceOptions& o)
 struct TCommand {
     std::vector<std::string> Paths;
     bool Recursive = false;
+    bool Follow = false;         // -r walks links to folders too
+    std::string FilesFrom;       // a list of more paths, "-" for stdin
+    bool NulSeparated = false;   // the list's names end with NUL bytes (find -print0)
     bool Json = false;
     bool Quiet = false;    // only the tables that need or got a change, or failed, and the count
     bool Verbose = false;  // the findings under each table's line
@@ -204,7 +165,7 @@ void AddChoiceOptions(CLI::App& command, TChoiceOptions& o)
             ->check(OneOf({"auto", "clear", "keep"}, "auto, clear или keep"));
     command.add_flag("--keep-index-flag", o.KeepIndexFlag, "то же, что --index-flag=keep")->excludes(indexFlag);
     command.add_option("--date", o.Date, "вставить дату последнего изменения")
-        ->type_name("today|YYYY-MM-DD")
+        ->type_name("today|ГГГГ-ММ-ДД")
         ->check(CLI::Validator(
             // cppcheck-suppress constParameter ; CLI11 hands validators a value they may change
             [](std::string& value) {
@@ -214,13 +175,13 @@ void AddChoiceOptions(CLI::App& command, TChoiceOptions& o)
             ""));
 }
 
-// A table's report line or block goes out with the counter out of its way.
+// A table's report line or block goes out with the counter out of its way;
+// the counter comes back at its next redraw, not after every line.
 template <typename Print>
 void Emit(TProgress& progress, Print print)
 {
     progress.Hide();
     print();
-    progress.Show();
 }
 
 void TellSkipped(const TPathList& list, std::ostream& err)
@@ -327,7 +288,8 @@ void PrintSummaryJson(std::ostream& out, nlohmann::json summary, const TTally& t
 
 int Show(const TCommand& command, std::ostream& out, std::ostream& err, bool progressAsked)
 {
-    const TPathList list = CollectTables(command.Paths, false);
+    const TPathList list = CollectTables(command.Paths, command.Recursive, command.Follow);
+    TellSkipped(list, err);
     TProgress progress(err, progressAsked, list.Tables.size());
     TTableOutput output(command, out, err, progress);
     TTally tally;
@@ -350,7 +312,7 @@ int Show(const TCommand& command, std::ostream& out, std::ostream& err, bool pro
 int Check(const TCommand& command, std::ostream& out, std::ostream& err, bool progressAsked)
 {
     const TCorrectionChoices choices = ToChoices(command.Choices);
-    const TPathList list = CollectTables(command.Paths, command.Recursive);
+    const TPathList list = CollectTables(command.Paths, command.Recursive, command.Follow);
     TellSkipped(list, err);
     TProgress progress(err, progressAsked, list.Tables.size());
     TTableOutput output(command, out, err, progress);
@@ -552,7 +514,7 @@ int Fix(const TCommand& command, std::ostream& out, std::ostream& err, bool prog
             return esFailed;
         }
     }
-    const TPathList list = CollectTables(command.Paths, command.Recursive);
+    const TPathList list = CollectTables(command.Paths, command.Recursive, command.Follow);
     TellSkipped(list, err);
     TProgress progress(err, progressAsked, list.Tables.size());
     TTableOutput output(command, out, err, progress);
@@ -676,6 +638,62 @@ std::optional<std::string> UnknownCommand(const std::vector<std::string>& argume
     return text + "\nКоманды: show, check, fix, restore";
 }
 
+// CLI11's help with its English words in Russian and its columns lined up by
+// the characters a terminal shows: CLI11 pads by bytes, and a Cyrillic letter
+// is two of them.
+class TRussianFormatter : public CLI::Formatter {
+public:
+    TRussianFormatter()
+    {
+        label("Usage", "Использование");
+        label("OPTIONS", "ПАРАМЕТРЫ");
+        label("SUBCOMMAND", "КОМАНДА");
+        label("SUBCOMMANDS", "КОМАНДЫ");
+        label("Positionals", "Аргументы");
+        label("REQUIRED", "(обязательно)");
+        label("Needs", "требует");
+        label("Excludes", "несовместим с");
+        label("Env", "переменная окружения");
+        label("TEXT", "ТЕКСТ");
+        column_width(36);
+    }
+
+    std::string make_option(const CLI::Option* option, bool positional) const override
+    {
+        return Line(make_option_name(option, positional) + make_option_opts(option), make_option_desc(option));
+    }
+
+    std::string make_subcommand(const CLI::App* sub) const override
+    {
+        return Line(sub->get_display_name(true), sub->get_description());
+    }
+
+private:
+    static std::size_t Columns(const std::string& text)
+    {
+        return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+            return (static_cast<unsigned char>(c) & 0xC0U) != 0x80U;
+        }));
+    }
+
+    // The name in its column, the description beside it, or under it when
+    // the name fills the column.
+    std::string Line(const std::string& name, const std::string& description) const
+    {
+        const std::string indent(column_width_, ' ');
+        std::string line = "  " + name;
+        const std::size_t columns = Columns(line);
+        if (!description.empty()) {
+            line += columns >= column_width_ ? "\n" + indent : std::string(column_width_ - columns, ' ');
+            for (const char c : description) {
+                line += c;
+                if (c == '\n') line += indent;
+            }
+        }
+        return line + "\n";
+    }
+};
+
 const char* const kExitCodes =
     "\nКоды завершения: 0 — всё в порядке (check: ничего не изменится); 1 — check: что-то будет исправлено;\n"
     "2 — таблица не прочитана, отказ или ошибка записи; 64 — ошибка в командной строке;\n"
@@ -687,14 +705,7 @@ int DbfFixMain(std::vector<std::string> arguments, std::ostream& out, std::ostre
 {
     CLI::App app{"dbffix — исправление заголовков таблиц dBase III (.dbf) на месте: записи и длина файла не меняются.",
                  "dbffix"};
-    auto formatter = app.get_formatter();
-    formatter->label("Usage", "Использование");
-    formatter->label("OPTIONS", "ПАРАМЕТРЫ");
-    formatter->label("SUBCOMMAND", "КОМАНДА");
-    formatter->label("SUBCOMMANDS", "КОМАНДЫ");
-    formatter->label("Positionals", "Аргументы");
-    formatter->label("REQUIRED", "обязательно");
-    formatter->column_width(34);
+    app.formatter(std::make_shared<TRussianFormatter>());
     app.option_defaults()->group("Параметры");
     app.set_help_flag("-h,--help", "показать эту справку и выйти");
     app.set_version_flag("--version", std::string("dbffix ") + DBFHEADERFIX_VERSION, "показать версию и выйти");
@@ -702,30 +713,39 @@ int DbfFixMain(std::vector<std::string> arguments, std::ostream& out, std::ostre
     app.require_subcommand(1);
 
     TCommand command;
+    // How the tables are named, the same in show, check and fix.
+    const auto addPathOptions = [&command](CLI::App& sub) {
+        sub.add_flag("-r,--recursive", command.Recursive, "обойти папки, искать файлы *.dbf");
+        sub.add_flag("--follow", command.Follow, "с -r идти и по ссылкам на папки");
+        sub.add_option("--files-from", command.FilesFrom, "взять ещё имена из файла, по одному в строке (- : stdin)")
+            ->type_name("ФАЙЛ");
+        sub.add_flag("-0,--null", command.NulSeparated, "имена в --files-from разделены байтом NUL (find -print0)");
+    };
     auto& show = *app.add_subcommand("show", "показать заголовок и описатели полей таблиц");
     show.add_flag("--json", command.Json, "вывод для программ: по объекту JSON на строку для каждой таблицы, затем итог");
-    show.add_option("TABLE", command.Paths, "таблицы")->required()->type_name("");
+    addPathOptions(show);
+    show.add_option("ПУТЬ", command.Paths, "таблицы или папки")->type_name("");
 
     auto& check = *app.add_subcommand("check", "сказать, что исправление изменило бы; ничего не записывает");
     AddChoiceOptions(check, command.Choices);
-    check.add_flag("-r,--recursive", command.Recursive, "обойти папки, искать файлы *.dbf");
+    addPathOptions(check);
     AddOutputOptions(check, command);
-    check.add_option("PATH", command.Paths, "таблицы или папки")->required()->type_name("");
+    check.add_option("ПУТЬ", command.Paths, "таблицы или папки")->type_name("");
 
     auto& fix = *app.add_subcommand("fix", "исправить заголовки таблиц");
     AddChoiceOptions(fix, command.Choices);
-    fix.add_flag("-r,--recursive", command.Recursive, "обойти папки, искать файлы *.dbf");
+    addPathOptions(fix);
     AddOutputOptions(fix, command);
     fix.add_option("--backup", command.BackupFolder, "сохранять прежние заголовки в этой папке перед записью")
-        ->type_name("DIR");
-    fix.add_option("PATH", command.Paths, "таблицы или папки")->required()->type_name("");
+        ->type_name("ПАПКА");
+    fix.add_option("ПУТЬ", command.Paths, "таблицы или папки")->type_name("");
 
     auto& restore = *app.add_subcommand("restore", "вернуть заголовки из резервных копий");
     restore.add_option("--table", command.Table,
                        "восстановить в эту таблицу, какую бы ни называли копии (она переименована, "
                        "перенесена или восстановлена из архива)")
-        ->type_name("PATH");
-    restore.add_option("BACKUP", command.Paths, "файлы резервных копий (*.dbfbak) или папки с ними")
+        ->type_name("ТАБЛИЦА");
+    restore.add_option("КОПИЯ", command.Paths, "файлы резервных копий (*.dbfbak) или папки с ними")
         ->required()
         ->type_name("");
 
@@ -750,6 +770,34 @@ int DbfFixMain(std::vector<std::string> arguments, std::ostream& out, std::ostre
     } catch (const CLI::ParseError& e) {
         err << "dbffix: " << UsageError(e) << "\nСправка: dbffix --help\n";
         return esUsage;
+    }
+
+    if (!restore.parsed()) {
+        if (!command.FilesFrom.empty()) {
+            std::ifstream file;
+            std::istream* list = &std::cin;
+            std::error_code error;
+            if (command.FilesFrom != "-") {
+                if (std::filesystem::is_directory(NativePath(command.FilesFrom), error)) {
+                    err << "dbffix: --files-from " << command.FilesFrom << ": это папка, а не список файлов\n";
+                    return esUsage;
+                }
+                file.open(NativePath(command.FilesFrom), std::ios::binary);
+                if (!file) {
+                    err << "dbffix: --files-from " << command.FilesFrom << ": не открывается\n";
+                    return esUsage;
+                }
+                list = &file;
+            }
+            std::string reason;
+            if (!ReadFileList(*list, command.NulSeparated, command.Paths, reason)) {
+                err << "dbffix: --files-from " << command.FilesFrom << ": " << reason << "\n";
+                return esUsage;
+            }
+        } else if (command.Paths.empty()) {
+            err << "dbffix: не названо ни одной таблицы\nСправка: dbffix --help\n";
+            return esUsage;
+        }
     }
 
     TInterruptGuard interrupts;

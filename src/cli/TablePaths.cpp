@@ -22,7 +22,7 @@ std::string LowerAscii(std::string text)
 
 class TWalk {
 public:
-    explicit TWalk(TPathList& list) : FList(list) {}
+    TWalk(TPathList& list, bool follow) : FList(list), FFollow(follow) {}
 
     // shown: the folder as the user spelt it and as its tables are named;
     // system: the same folder as the system's calls take it at any length.
@@ -40,7 +40,9 @@ public:
             }
             const TFolderEntry& entry = frame.Entries[frame.Next++];
             const fs::path entryShown = frame.Shown / entry.Name;
-            if (entry.IsFolder) {
+            if (entry.IsFolder && entry.IsLink && !FFollow) {
+                FList.Skipped.push_back(NameOf(entryShown) + ": ссылка на папку, пропущена (см. --follow)");
+            } else if (entry.IsFolder) {
                 Enter(entryShown, frame.System / entry.Name, stack);  // frame is not to be used after this
             } else if (const std::string name = NameOf(entryShown); HasTableName(name)) {
                 if (entry.IsRegularFile) {
@@ -92,6 +94,7 @@ private:
     }
 
     TPathList& FList;
+    bool FFollow;
     std::set<std::string> FVisited;
 };
 
@@ -105,10 +108,10 @@ bool HasTableName(const std::string& name)
                       [](char lower, char c) { return (c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) == lower; });
 }
 
-TPathList CollectTables(const std::vector<std::string>& paths, bool recursive)
+TPathList CollectTables(const std::vector<std::string>& paths, bool recursive, bool follow)
 {
     TPathList list;
-    TWalk walk(list);
+    TWalk walk(list, follow);
     for (const auto& path : paths) {
         const fs::path folder = NativePath(path);
         const fs::path system = LongFolderName(folder);
@@ -120,6 +123,46 @@ TPathList CollectTables(const std::vector<std::string>& paths, bool recursive)
         }
     }
     return list;
+}
+
+bool ReadFileList(std::istream& in, bool nul, std::vector<std::string>& names, std::string& error)
+{
+    // Longer than any path Windows (32767 UTF-16 units, up to 3 bytes each)
+    // or Linux takes; a list past these is not a list of files.
+    constexpr std::size_t kLongestName = std::size_t{3} * 32767;
+    constexpr std::size_t kMostNames = 50'000'000;
+    const char end = nul ? '\0' : '\n';
+    std::string name;
+    const auto take = [&] {
+        if (!nul && !name.empty() && name.back() == '\r') name.pop_back();
+        if (!name.empty()) {
+            if (names.size() == kMostNames) {
+                error = "больше " + std::to_string(kMostNames) + " имён";
+                return false;
+            }
+            names.push_back(std::move(name));
+        }
+        name.clear();
+        return true;
+    };
+    std::streambuf* buffer = in.rdbuf();
+    if (buffer == nullptr) {
+        error = "не читается";
+        return false;
+    }
+    for (int c = buffer->sbumpc(); c != std::char_traits<char>::eof(); c = buffer->sbumpc()) {
+        if (static_cast<char>(c) == end) {
+            if (!take()) return false;
+            continue;
+        }
+        if (name.size() == kLongestName) {
+            error = "имя №" + std::to_string(names.size() + 1) + " длиннее " + std::to_string(kLongestName) +
+                    " байт" + (nul ? "" : " (список с разделителем NUL? добавьте -0)");
+            return false;
+        }
+        name.push_back(static_cast<char>(c));
+    }
+    return take();
 }
 
 TIndexBeside TIndexFiles::Beside(const std::string& table)

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <map>
+#include <istream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,9 +20,17 @@ struct TPathList {
 bool HasTableName(const std::string& name);
 
 // Each path as given; with recursive, a folder is walked instead for names
-// ending in ".dbf". Links are followed, but never into a folder already walked
-// (so no loop is walked twice); what is not a regular file is skipped and told.
-TPathList CollectTables(const std::vector<std::string>& paths, bool recursive);
+// ending in ".dbf". Links to folders inside the walk are passed over (and told)
+// unless follow; a followed link never leads into a folder already walked (so
+// no loop is walked twice); what is not a regular file is skipped and told.
+TPathList CollectTables(const std::vector<std::string>& paths, bool recursive, bool follow = false);
+
+// The names in a list of files (--files-from): one a line, or ended by NUL
+// bytes with nul. Empty names are passed over; a line's CR before its LF is
+// not part of the name. The list is untrusted: a name longer than the longest
+// path a system takes, or more names than any run needs, ends the reading
+// with false and the reason in error.
+bool ReadFileList(std::istream& in, bool nul, std::vector<std::string>& names, std::string& error);
 
 // Whether an index file of the table's name stands beside it.
 struct TIndexBeside {

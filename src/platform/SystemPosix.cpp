@@ -57,7 +57,11 @@ std::string NameOf(const std::filesystem::path& path)
     return path.string();
 }
 
-void PrepareConsole() {}
+struct TConsoleStreams::TState {};
+
+// A terminal here takes the UTF-8 bytes as they are.
+TConsoleStreams::TConsoleStreams(std::ostream& /*out*/, std::ostream& /*err*/) {}
+TConsoleStreams::~TConsoleStreams() = default;
 
 bool StandardErrorIsTerminal()
 {
@@ -99,6 +103,7 @@ bool ListFolder(const std::filesystem::path& folder, std::vector<TFolderEntry>& 
         std::error_code typeError;
         entry.IsFolder = it->is_directory(typeError) && !typeError;
         entry.IsRegularFile = !entry.IsFolder && it->is_regular_file(typeError) && !typeError;
+        entry.IsLink = it->is_symlink(typeError) && !typeError;
         entries.push_back(std::move(entry));
     }
     return !error;

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The command line's system needs on Windows: the wide command line, UTF-8
-// on the console, files flushed with FlushFileBuffers.
+// The command line's system needs on Windows: the wide command line, text
+// written wide to a console, files flushed with FlushFileBuffers.
 #include "System.h"
+#include "WideConsoleBuffer.h"
 
 #include <windows.h>  // lean, without min and max: see src/cli/CMakeLists.txt
 #include <shellapi.h>
@@ -10,7 +11,9 @@
 #include <climits>
 #include <cstdio>
 #include <io.h>
+#include <memory>
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -78,9 +81,50 @@ std::string NameOf(const std::filesystem::path& path)
     return Utf16ToUtf8(path.native());
 }
 
-void PrepareConsole()
+struct TConsoleStreams::TState {
+    struct TRedirect {
+        std::ostream* Stream;
+        std::streambuf* Previous;
+        std::unique_ptr<TWideConsoleBuffer> Buffer;
+    };
+    std::vector<TRedirect> Redirects;
+};
+
+TConsoleStreams::TConsoleStreams(std::ostream& out, std::ostream& err) : FState(std::make_unique<TState>())
 {
-    SetConsoleOutputCP(CP_UTF8);
+    const std::pair<std::ostream*, DWORD> streams[] = {{&out, STD_OUTPUT_HANDLE}, {&err, STD_ERROR_HANDLE}};
+    for (const auto& [stream, which] : streams) {
+        HANDLE handle = GetStdHandle(which);
+        DWORD mode = 0;
+        // A pipe, a file or no handle at all: the bytes as given.
+        if (handle == INVALID_HANDLE_VALUE || handle == nullptr || GetConsoleMode(handle, &mode) == 0) continue;
+        auto buffer = std::make_unique<TWideConsoleBuffer>([handle](std::u16string_view text) {
+            static_assert(sizeof(wchar_t) == sizeof(char16_t));
+            while (!text.empty()) {
+                // The console takes a bounded run at a time.
+                const auto chunk = static_cast<DWORD>(std::min<std::size_t>(text.size(), 8192));
+                DWORD written = 0;
+                if (WriteConsoleW(handle, reinterpret_cast<const wchar_t*>(text.data()), chunk, &written, nullptr) == 0 ||
+                    written == 0) {
+                    return false;
+                }
+                text.remove_prefix(std::min<std::size_t>(written, text.size()));
+            }
+            return true;
+        });
+        stream->flush();
+        std::streambuf* previous = stream->rdbuf(buffer.get());
+        FState->Redirects.push_back({stream, previous, std::move(buffer)});
+    }
+}
+
+TConsoleStreams::~TConsoleStreams()
+{
+    for (auto& redirect : FState->Redirects) {
+        redirect.Stream->flush();
+        redirect.Buffer->Finish();
+        redirect.Stream->rdbuf(redirect.Previous);
+    }
 }
 
 bool StandardErrorIsTerminal()
@@ -159,7 +203,8 @@ bool ListFolder(const std::filesystem::path& folder, std::vector<TFolderEntry>& 
         const std::wstring_view entryName = found.cFileName;
         if (entryName != L"." && entryName != L"..") {
             DWORD attributes = found.dwFileAttributes;
-            if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+            if (link) {
                 // A link or junction: what it leads to decides; a dangling
                 // one is neither folder nor file.
                 attributes = 0;
@@ -175,6 +220,7 @@ bool ListFolder(const std::filesystem::path& folder, std::vector<TFolderEntry>& 
             TFolderEntry entry{std::filesystem::path(std::wstring(entryName))};
             entry.IsFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
             entry.IsRegularFile = attributes != 0 && !entry.IsFolder && (attributes & FILE_ATTRIBUTE_DEVICE) == 0;
+            entry.IsLink = link;
             entries.push_back(std::move(entry));
         }
         if (FindNextFileW(search, &found) == 0) break;

@@ -110,7 +110,9 @@ TEST(DbfFix, ExitStatuses)
         {"a year the header cannot store",
          [](const TTables& t) { return std::vector<std::string>{"fix", "--date=2156-01-01", t.wrong}; }, esUsage},
         {"a backup for check", [](const TTables& t) { return std::vector<std::string>{"check", "--backup", "b", t.wrong}; }, esUsage},
-        {"recursion for show", [](const TTables& t) { return std::vector<std::string>{"show", "-r", t.wrong}; }, esUsage},
+        {"show walks folders too", [](const TTables& t) { return std::vector<std::string>{"show", "-r", t.dir.Path().string()}; }, esFailed},
+        {"--follow and -0 are no options of restore",
+         [](const TTables& t) { return std::vector<std::string>{"restore", "--follow", "-0", t.text}; }, esUsage},
     };
     for (const auto& c : cases) {
         const TTables tables;
@@ -572,7 +574,7 @@ TEST(DbfFix, FolderWalksSurviveLinkLoops)
     ASSERT_EQ(mkfifo((root / "pipe.dbf").c_str(), 0600), 0);
     fs::create_directory(root / "folder.dbf");
 
-    const TCliRun check = RunDbfFix({"check", "-r", root.string()});
+    const TCliRun check = RunDbfFix({"check", "-r", "--follow", root.string()});
     EXPECT_EQ(check.status, esWouldChange) << check.out << check.err;
     for (const fs::path& table : {root / "a.dbf", root / "sub" / "B.DBF", root / "sub" / "deeper" / "c.Dbf"}) {
         const std::string line = table.string() + ": ";
@@ -585,7 +587,7 @@ TEST(DbfFix, FolderWalksSurviveLinkLoops)
     for (const char* skipped : {"dangling.dbf: не обычный файл", "pipe.dbf: не обычный файл", "up: папка уже пройдена"}) {
         EXPECT_NE(check.err.find(skipped), std::string::npos) << skipped << "\n" << check.err;
     }
-    const TCliRun fix = RunDbfFix({"fix", "--recursive", root.string()});
+    const TCliRun fix = RunDbfFix({"fix", "--recursive", "--follow", root.string()});
     EXPECT_EQ(fix.status, esOk) << fix.out << fix.err;
     EXPECT_EQ(RunDbfFix({"check", "-r", root.string()}).status, esOk);
 }

@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: MIT
+#include "Progress.h"
+
+#include <utility>
+
+namespace {
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+
+// The width a terminal gives the text: UTF-8 continuation bytes take no column.
+std::size_t Columns(const std::string& text)
+{
+    std::size_t columns = 0;
+    for (const char c : text) {
+        if ((static_cast<unsigned char>(c) & 0xC0U) != 0x80U) ++columns;
+    }
+    return columns;
+}
+}  // namespace
+
+TProgress::TProgress(std::ostream& err, bool enabled, std::size_t total, TClock clock)
+    : FErr(err), FEnabled(enabled && total > 1), FTotal(total), FClock(std::move(clock))
+{
+}
+
+void TProgress::Done(std::size_t done)
+{
+    if (!FEnabled) return;
+    const auto now = FClock();
+    if (FDrawn && now - FLast < kRedrawInterval) return;
+    FLast = now;
+    FText = "обработано " + std::to_string(done) + " из " + std::to_string(FTotal);
+    FErr << '\r' << FText << std::flush;
+    FDrawn = FVisible = true;
+    ++FRedraws;
+}
+
+void TProgress::Hide()
+{
+    if (!FVisible) return;
+    FErr << '\r' << std::string(Columns(FText), ' ') << '\r' << std::flush;
+    FVisible = false;
+}
