@@ -17,7 +17,8 @@
 // fix over each number of tables given (default 20,000 and 200,000): the
 // time of one run for all and the run's peak memory (its maximum resident
 // set), which stays flat in the number of tables when each table's record
-// is written as it is done.
+// is written as it is done. Each figure is the fastest of three runs taken
+// by turns, and the highest peak.
 #include "CreateDBF3.h"
 #include "NotifyUser.h"
 #include "ProcessFile.h"
@@ -155,10 +156,21 @@ void OutputBench(const fs::path& base, std::size_t count)
         }
         std::vector<std::string> json = arguments;
         json.insert(json.begin() + 2, "--json");
-        WriteTables(paths);
-        const TRunCost people = Measure(arguments);
-        WriteTables(paths);
-        const TRunCost scripts = Measure(json);
+        // By turns, three times each, the fastest of each kept: the disk
+        // and the machine's other work make single runs wander.
+        TRunCost people;
+        TRunCost scripts;
+        const auto keep = [](TRunCost& best, const TRunCost& run) {
+            if (best.seconds == 0 || run.seconds < best.seconds) best.seconds = run.seconds;
+            best.peakKiB = std::max(best.peakKiB, run.peakKiB);
+            best.status = run.status;
+        };
+        for (int round = 0; round < 3; ++round) {
+            WriteTables(paths);
+            keep(people, Measure(arguments));
+            WriteTables(paths);
+            keep(scripts, Measure(json));
+        }
         std::printf("%-6s %12.2f %12.2f %12.1f %12.1f %8.2f %8.2f  (exit %d, %d)\n", command, people.seconds,
                     scripts.seconds, static_cast<double>(people.peakKiB) / 1024, static_cast<double>(scripts.peakKiB) / 1024,
                     scripts.seconds / people.seconds,

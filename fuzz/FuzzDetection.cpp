@@ -10,6 +10,7 @@
 // all of it the table file.
 #include "Detection.h"
 #include "FuzzTableFile.h"
+#include "JsonWriter.h"
 #include "NotifyUser.h"
 
 #include <nlohmann/json.hpp>
@@ -36,9 +37,8 @@ void CheckEncoding(const TEncodingCheck& check)
     Require(check.Reason.empty() == check.CodePage.has_value(), "a byte left says why");
     Require(check.DetectorBytes <= kDetectorBudget, "the detector sees at most its budget");
     Require(check.Verdict != TEncodingVerdict::Unsure || !check.Reason.empty(), "not sure says why");
-    nlohmann::json json;
-    ToJson(check, json);
-    (void)json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    Require(nlohmann::json::accept(JsonObject([&](TJsonWriter& json) { ToJson(check, json); })),
+            "the findings are JSON whatever the texts");
     (void)Describe(check);
 }
 
@@ -77,8 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     "the sample stays within its budget");
             Require(!count.CountFromLength || count.Verdict != TRecordCountVerdict::PartialRecord,
                     "no count offered for a partial record");
-            nlohmann::json json;
-            ToJson(count, json);
+            Require(nlohmann::json::accept(JsonObject([&](TJsonWriter& json) { ToJson(count, json); })),
+                    "the count is JSON");
             (void)Describe(count);
         }
         table.Stream().Close();

@@ -162,8 +162,7 @@ TEST_P(EncodingDetection, NamesTheRecordsEncodingAndItsCodePageByte)
     EXPECT_EQ(found.Reason.empty(), found.CodePage.has_value()) << found.Reason;
     const std::string line = Describe(found);
     EXPECT_NE(line.find(found.CodePage ? c.Charset : "оставлен как есть"), std::string::npos) << line;
-    nlohmann::json json;
-    ToJson(found, json);
+    const nlohmann::json json = JsonOf(found);
     EXPECT_EQ(json["charset"], found.Charset);
     EXPECT_EQ(json["codepage"].is_null(), !found.CodePage.has_value());
     std::cout << c.Label << ": " << line << "\n";
@@ -395,8 +394,7 @@ TEST_P(RecordCount, ComparesTheHeaderWithTheFilesLength)
     }
     const std::string line = Describe(check);
     EXPECT_NE(line.find(c.Words), std::string::npos) << line;
-    nlohmann::json json;
-    ToJson(check, json);
+    const nlohmann::json json = JsonOf(check);
     EXPECT_EQ(json["records_in_file"], inFile);
     EXPECT_EQ(json["count_from_length"].is_null(), !c.FromLength);
     std::cout << c.Label << ": " << line << "\n";
@@ -560,8 +558,7 @@ TEST(EncodingDetectionRules, DecidesOnlyOnProofAndKeepsARightByte)
         }
         const std::string line = Describe(found);
         EXPECT_NE(line.find(c.Told), std::string::npos) << line;
-        nlohmann::json json;
-        ToJson(found, json);
+        const nlohmann::json json = JsonOf(found);
         EXPECT_EQ(json["verdict"] == "unsure", c.Verdict == V::Unsure);
         EXPECT_EQ(json["cyrillic_letters"], found.Letters);
         EXPECT_EQ(json["reads_alike"], c.ReadAlike);

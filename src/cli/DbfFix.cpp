@@ -10,7 +10,6 @@
 #include "Version.h"
 
 #include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <chrono>
@@ -220,11 +219,11 @@ struct TTally {
     {
         for (const auto& [reason, count] : Reasons) out << "  " << count << " × " << reason << "\n";
     }
-    [[nodiscard]] nlohmann::json ReasonsJson() const
+    void PutReasons(TJsonWriter& json) const
     {
-        nlohmann::json reasons = nlohmann::json::array();
-        for (const auto& [reason, count] : Reasons) reasons.push_back({{"reason", reason}, {"tables", count}});
-        return reasons;
+        json.Key("failures").Array();
+        for (const auto& [reason, count] : Reasons) json.Object().Put("reason", reason).Put("tables", count).End();
+        json.End();
     }
 };
 
@@ -251,7 +250,11 @@ public:
             }
             if (FCommand.Json) {
                 // One object a line, out at once: a pipe sees each table as it is done.
-                FOut << JsonLine(ToJson(report)) << "\n" << std::flush;
+                FLine.clear();
+                TJsonWriter json(FLine);
+                ToJson(report, json);
+                FLine += '\n';
+                FOut << FLine << std::flush;
             } else if (outcome != TTableOutcome::Failed && !(FCommand.Quiet && outcome == TTableOutcome::Right)) {
                 peoples(FOut);
             }
@@ -273,17 +276,21 @@ private:
     std::ostream& FOut;
     std::ostream& FErr;
     TProgress& FProgress;
+    std::string FLine;  // a table's JSON, its room kept from table to table
 };
 
 // The last line of a --json run: the count, as the people's output closes.
-void PrintSummaryJson(std::ostream& out, nlohmann::json summary, const TTally& tally, int status)
+void PrintSummaryJson(std::ostream& out, std::initializer_list<std::pair<const char*, std::size_t>> counts,
+                      const TTally& tally, int status)
 {
-    summary["failed"] = tally.Failed;
-    summary["failures"] = tally.ReasonsJson();
-    summary["tables"] = tally.Done();
-    summary["exit_status"] = status;
-    summary["interrupted"] = gInterrupted != 0;
-    out << JsonLine({{"summary", std::move(summary)}}) << "\n";
+    std::string line;
+    TJsonWriter json(line);
+    json.Object().Key("summary").Object();
+    for (const auto& [key, count] : counts) json.Put(key, count);
+    json.Put("failed", tally.Failed);
+    tally.PutReasons(json);
+    json.Put("tables", tally.Done()).Put("exit_status", status).Put("interrupted", gInterrupted != 0).End().End();
+    out << line << "\n";
 }
 
 int Show(const TCommand& command, std::ostream& out, std::ostream& err, bool progressAsked)

@@ -11,6 +11,7 @@ if(NOT nlohmann_json_FOUND)
   dbf_host_headers(nlohmann_json nlohmann json.hpp)
 endif()
 # The plurals of the nouns its lines count, shared with dbffix's own.
-add_library(dbfdetect STATIC ${CMAKE_CURRENT_LIST_DIR}/Detection.cpp ${CMAKE_CURRENT_LIST_DIR}/Russian.cpp)
+add_library(dbfdetect STATIC ${CMAKE_CURRENT_LIST_DIR}/Detection.cpp ${CMAKE_CURRENT_LIST_DIR}/Russian.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/JsonWriter.cpp)
 target_include_directories(dbfdetect PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(dbfdetect PUBLIC dbfcore nlohmann_json::nlohmann_json)

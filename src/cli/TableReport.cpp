@@ -528,88 +528,87 @@ std::string FixLine(const TTableReport& r)
     return line + Remarks(r);
 }
 
-void PutName(nlohmann::json& object, const std::string& key, const std::string& name)
+void PutName(TJsonWriter& json, std::string_view key, const std::string& name)
 {
-    object[key] = JsonName(name);
-    if (!IsUtf8(name)) object[key + "_hex"] = HexOf(BytesOfText(name));
+    if (IsUtf8(name)) {
+        json.Put(key, name);
+        return;
+    }
+    const auto bytes = BytesOfText(name);
+    json.Put(key, Escaped(bytes)).Put(std::string(key) + "_hex", HexOf(bytes));
 }
 
-std::string JsonLine(const nlohmann::json& object)
+void ToJson(const TTableReport& r, TJsonWriter& j)
 {
-    return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
-nlohmann::json ToJson(const TTableReport& r)
-{
-    nlohmann::json j;
+    j.Object();
     PutName(j, "path", r.Path);
-    j["read"] = r.Read;
-    j["held"] = r.Read && r.Held;
-    j["messages"] = r.Messages;
-    j["refusal"] = r.Refusal ? nlohmann::json(*r.Refusal) : nlohmann::json(nullptr);
+    j.Put("read", r.Read).Put("held", r.Read && r.Held).Put("messages", r.Messages).Put("refusal", r.Refusal);
     if (r.Header) {
         const THeaderReport& h = *r.Header;
-        nlohmann::json header;
-        header["version"] = h.Version;
-        header["writer"] = h.Writer;
-        header["last_update"] = Date(h.LastUpdate);
-        header["record_count"] = h.RecordCount;
-        header["header_length"] = h.HeaderLength;
-        header["record_length"] = h.RecordLength;
-        header["index_flag"] = h.IndexFlag;
-        header["code_page"] = h.CodePage;
-        header["code_page_name"] = h.CodePageName;
-        header["descriptors_in_use"] = h.InUse;
-        header["terminator_at"] = h.TerminatorAt ? nlohmann::json(*h.TerminatorAt) : nlohmann::json(nullptr);
-        header["record_width"] = h.RecordWidth;
-        header["widths_add_up"] = h.WidthsAddUp;
-        header["add_up_as_clipper"] = h.AddUpAsClipper;
-        header["bytes_after_terminator"] = h.BytesAfterTerminator;
-        header["layout_fault"] = h.LayoutFault ? nlohmann::json(*h.LayoutFault) : nlohmann::json(nullptr);
-        nlohmann::json fields = nlohmann::json::array();
+        j.Key("header").Object()
+            .Put("version", h.Version)
+            .Put("writer", h.Writer)
+            .Put("last_update", Date(h.LastUpdate))
+            .Put("record_count", h.RecordCount)
+            .Put("header_length", h.HeaderLength)
+            .Put("record_length", h.RecordLength)
+            .Put("index_flag", h.IndexFlag)
+            .Put("code_page", h.CodePage)
+            .Put("code_page_name", h.CodePageName)
+            .Put("descriptors_in_use", h.InUse)
+            .Put("terminator_at", h.TerminatorAt)
+            .Put("record_width", h.RecordWidth)
+            .Put("widths_add_up", h.WidthsAddUp)
+            .Put("add_up_as_clipper", h.AddUpAsClipper)
+            .Put("bytes_after_terminator", h.BytesAfterTerminator)
+            .Put("layout_fault", h.LayoutFault);
+        j.Key("fields").Array();
         for (const auto& f : h.Fields) {
-            nlohmann::json field{{"number", f.Number}, {"type", f.Type},
-                                 {"displacement", f.Displacement}, {"width", f.Width}, {"decimals", f.Decimals},
-                                 {"reserved_clear", f.ReservedClear}, {"empty", f.Empty}, {"in_use", f.InUse}};
-            PutName(field, "name", f.RawName);
-            fields.push_back(std::move(field));
+            j.Object().Put("number", f.Number);
+            PutName(j, "name", f.RawName);
+            j.Put("type", f.Type)
+                .Put("displacement", f.Displacement)
+                .Put("width", f.Width)
+                .Put("decimals", f.Decimals)
+                .Put("reserved_clear", f.ReservedClear)
+                .Put("empty", f.Empty)
+                .Put("in_use", f.InUse)
+                .End();
         }
-        header["fields"] = std::move(fields);
-        j["header"] = std::move(header);
+        j.End().End();
     }
-    if (r.Correctable()) {
-        j["would_change"] = r.WouldChange();
-        j["changes"] = r.Changes;
-    }
+    if (r.Correctable()) j.Put("would_change", r.WouldChange()).Put("changes", r.Changes);
     if (r.Findings) {
-        ToJson(r.Findings->RecordCount, j["record_count_check"]);
-        ToJson(r.Findings->Encoding, j["encoding"]);
+        ToJson(r.Findings->RecordCount, j.Key("record_count_check").Object());
+        j.End();
+        ToJson(r.Findings->Encoding, j.Key("encoding").Object());
+        j.End();
     }
-    j["notes"] = r.Notes;
+    j.Put("notes", r.Notes);
     if (r.Index) {
         if (r.Index->File) {
             PutName(j, "index_file", *r.Index->File);
         } else {
-            j["index_file"] = nullptr;
+            j.PutNull("index_file");
         }
-        j["index_folder_read"] = r.Index->FolderRead;
+        j.Put("index_folder_read", r.Index->FolderRead);
     }
     if (r.Fix != TFixState::NotRun) {
         static const std::map<TFixState, const char*> kStates{{TFixState::Written, "written"},
                                                               {TFixState::Unchanged, "unchanged"},
                                                               {TFixState::NotCorrected, "refused"},
                                                               {TFixState::WriteFailed, "write_failed"}};
-        j["fix"] = kStates.at(r.Fix);
+        j.Put("fix", kStates.at(r.Fix));
         if (r.Fix == TFixState::Written) {
             // What now stands at the start of the file, so that a script can
             // tell exactly which bytes were written.
-            j["written"] = {{"offset", 0}, {"length", r.After.size()}, {"bytes_hex", HexOf(r.After)}};
+            j.Key("written").Object().Put("offset", 0).Put("length", r.After.size()).Put("bytes_hex", HexOf(r.After)).End();
         }
         if (r.BackupFile.empty()) {
-            j["backup"] = nullptr;
+            j.PutNull("backup");
         } else {
             PutName(j, "backup", r.BackupFile);
         }
     }
-    return j;
+    j.End();
 }

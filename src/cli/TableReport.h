@@ -9,7 +9,7 @@
 #include "ProcessFile.h"
 #include "TablePaths.h"
 
-#include <nlohmann/json.hpp>
+#include "JsonWriter.h"
 
 #include <cstdint>
 #include <optional>
@@ -157,12 +157,10 @@ void PrintFindings(const TTableReport& report, std::ostream& out);
 
 // The scripts' form: one object per table. fix adds what was written and
 // where the backup went.
-nlohmann::json ToJson(const TTableReport& report);
+void ToJson(const TTableReport& report, TJsonWriter& out);
 // A name under key, readable; beside it under key + "_hex" its bytes in hex
 // when they are not UTF-8, so that the name can be given back to dbffix.
-void PutName(nlohmann::json& object, const std::string& key, const std::string& name);
-// Text as JSON, one line, whatever bytes the names in it hold.
-std::string JsonLine(const nlohmann::json& object);
+void PutName(TJsonWriter& json, std::string_view key, const std::string& name);
 
 // A name as JSON text: as it is when it is UTF-8, escaped like a field name
 // when it is not.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "DbfFix.h"
+#include "JsonWriter.h"
 #include "TestSupport.h"
 
 #include <nlohmann/json.hpp>
@@ -37,6 +38,13 @@ inline std::vector<nlohmann::json> JsonLines(const std::string& text)
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) objects.push_back(nlohmann::json::parse(line));
     return objects;
+}
+
+// A finding's members as the --json line holds them, read back.
+template <typename Finding>
+nlohmann::json JsonOf(const Finding& finding)
+{
+    return nlohmann::json::parse(JsonObject([&](TJsonWriter& json) { ToJson(finding, json); }));
 }
 
 // A table nothing would be changed in with the default choices, and one with
