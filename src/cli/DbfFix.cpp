@@ -21,6 +21,7 @@
 #include <iostream>
 #include <map>
 #include <span>
+#include <tuple>
 #include <sstream>
 
 namespace {
@@ -72,6 +73,8 @@ struct TCommand {
     std::string BackupFolder;
     std::string Table;  // restore: the table every backup goes into
     TChoiceOptions Choices;
+    std::uint64_t Records = 0;   // show: the first records, field by field
+    std::string RecordsCodePage; // show: the encoding they are read in, "auto" or a code page byte
 };
 
 std::optional<std::chrono::year_month_day> ParseDate(const std::string& text)
@@ -129,6 +132,14 @@ std::optional<std::string> IndexFlagNote(const TChoiceOptions& o, const TIndexBe
     if (beside.File) return "признак индекса оставлен: рядом индексный файл " + *beside.File;
     if (!beside.FolderRead) return std::string("признак индекса оставлен: папка таблицы не читается, индекс не найти");
     return std::nullopt;
+}
+
+// A whole number from low to high in decimal digits, no sign, no spaces.
+bool IsNumberIn(const std::string& value, std::uint64_t low, std::uint64_t high)
+{
+    if (value.empty() || value.size() > 6 || value.find_first_not_of("0123456789") != std::string::npos) return false;
+    const std::uint64_t number = std::stoull(value);
+    return number >= low && number <= high;
 }
 
 CLI::Validator OneOf(std::vector<std::string> values, const std::string& expected)
@@ -295,6 +306,12 @@ void PrintSummaryJson(std::ostream& out, std::initializer_list<std::pair<const c
 
 int Show(const TCommand& command, std::ostream& out, std::ostream& err, bool progressAsked)
 {
+    TRecordsAsk records;
+    records.Count = command.Records;
+    records.AutoCodePage = command.RecordsCodePage == "auto";
+    if (!command.RecordsCodePage.empty() && !records.AutoCodePage) {
+        records.CodePage = static_cast<TByte>(std::stoul(command.RecordsCodePage));
+    }
     const TPathList list = CollectTables(command.Paths, command.Recursive, command.Follow);
     TellSkipped(list, err);
     TProgress progress(err, progressAsked, list.Tables.size());
@@ -303,7 +320,7 @@ int Show(const TCommand& command, std::ostream& out, std::ostream& err, bool pro
     TIndexFiles indexFiles;
     for (const auto& path : list.Tables) {
         if (gInterrupted) break;
-        TTableReport report = ReadTable(path, std::nullopt);
+        TTableReport report = ReadTable(path, std::nullopt, {}, records);
         report.Index = indexFiles.Beside(path);
         const TTableOutcome outcome = report.Read ? TTableOutcome::Right : TTableOutcome::Failed;
         tally.Add(outcome, report);
@@ -593,6 +610,13 @@ std::string UsageError(const CLI::ParseError& e)
         return "не указана команда: show, check, fix или restore";
     }
     if (name == "RequiredError") return "не хватает обязательного аргумента или команды (" + what + ")";
+    for (const auto& [error, word, told] : {std::tuple("RequiresError", " requires ", " указывается только вместе с "),
+                                            std::tuple("ExcludesError", " excludes ", " не указывается вместе с ")}) {
+        const auto at = what.find(word);
+        if (name == error && at != std::string::npos) {
+            return what.substr(0, at) + told + what.substr(at + std::string_view(word).size());
+        }
+    }
     if (name == "ArgumentMismatch") return "неверное число значений (" + what + ")";
     if (name == "OptionNotFound") return "нет такого параметра (" + what + ")";
     return "неверная командная строка (" + what + ")";
@@ -729,6 +753,27 @@ int DbfFixMain(std::vector<std::string> arguments, std::ostream& out, std::ostre
         sub.add_flag("-0,--null", command.NulSeparated, "имена в --files-from разделены байтом NUL (find -print0)");
     };
     auto& show = *app.add_subcommand("show", "показать заголовок и описатели полей таблиц");
+    auto* records = show.add_option("--records", command.Records, "показать первые N записей поле за полем (N до 1000)")
+                        ->type_name("N")
+                        ->check(CLI::Validator(
+                            [](const std::string& value) {
+                                return IsNumberIn(value, 1, kMaxRecordsShown)
+                                           ? std::string()
+                                           : "ожидается число записей от 1 до " + std::to_string(kMaxRecordsShown);
+                            },
+                            ""));
+    show.add_option("--codepage", command.RecordsCodePage,
+                    "тексты записей читать по байту кодовой страницы N (0–255) или по самим текстам (auto); "
+                    "без него — по байту заголовка")
+        ->type_name("N|auto")
+        ->needs(records)
+        ->check(CLI::Validator(
+            [](const std::string& value) {
+                return value == "auto" || IsNumberIn(value, 0, 255)
+                           ? std::string()
+                           : "ожидается auto или байт кодовой страницы от 0 до 255";
+            },
+            ""));
     show.add_flag("--json", command.Json, "вывод для программ: по объекту JSON на строку для каждой таблицы, затем итог");
     addPathOptions(show);
     show.add_option("ПУТЬ", command.Paths, "таблицы или папки")->type_name("");

@@ -143,10 +143,16 @@ std::span<const TByte> BytesOfText(const std::string& text)
 
 // The text and blanks up to the width, counted in characters, not bytes;
 // one blank at least.
+// The characters a terminal shows for UTF-8 text.
+std::size_t Columns(const std::string& text)
+{
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0U) != 0x80U; }));
+}
+
 std::string Padded(const std::string& text, std::size_t width)
 {
-    const auto characters = static_cast<std::size_t>(
-        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0U) != 0x80U; }));
+    const std::size_t characters = Columns(text);
     return text + std::string(characters < width ? width - characters : 1, ' ');
 }
 
@@ -292,7 +298,7 @@ std::vector<std::string> SettleChoices(const TTableFindings& findings, const TDe
 }
 
 TTableReport ReadTable(const std::string& path, const std::optional<TCorrectionChoices>& choices,
-                       const TDetectionAsks& asks)
+                       const TDetectionAsks& asks, const TRecordsAsk& records)
 {
     TTableReport report;
     report.Path = path;
@@ -329,6 +335,16 @@ TTableReport ReadTable(const std::string& path, const std::optional<TCorrectionC
     report.Before.assign(image.begin(), image.end());
     report.After = report.Before;
     if (!report.Refusal) report.Findings = InspectTable(table);
+    if (records.Count > 0) {
+        const TEncodingCheck* found = report.Findings ? &report.Findings->Encoding : nullptr;
+        report.Records = ChooseEncoding(records, table.Header().LanguageDriver, found ? found->Charset : "");
+        // dBase 7's descriptors are 48 bytes: read as dBase III's they place no field right.
+        if (VersionFamily(table.Header().Version) == TLayoutFamily::DBase7) {
+            report.Records->Stop = "записи таблицы dBase 7 не показываются: её описатели устроены иначе";
+        } else {
+            ReadRecords(table, *report.Records);
+        }
+    }
     if (choices && !report.Refusal) {
         TCorrectionChoices settled = *choices;
         report.Notes = SettleChoices(*report.Findings, asks, settled);
@@ -454,6 +470,46 @@ void PrintShow(const TTableReport& r, std::ostream& out)
         << (h.AddUpAsClipper ? " (сходятся по правилу Clipper для длинных символьных полей)" : "") << "\n";
     if (h.LayoutFault) out << "  Читающие программы разместят поля не там, где они лежат: таблица не в порядке\n";
     PrintFindings(r, out);
+    if (r.Records) PrintRecords(*r.Records, out);
+}
+
+void PrintRecords(const TRecordsShown& shown, std::ostream& out)
+{
+    static const std::map<std::string, const char*> kFrom{
+        {"header", "по байту заголовка"}, {"codepage", "по --codepage"}, {"auto", "найдена по записям"}};
+    out << "  Записи";
+    if (!shown.Charset.empty()) {
+        out << ", тексты в " << shown.Charset << " (" << kFrom.at(shown.From) << "):\n";
+    } else {
+        out << ", тексты не перекодированы, байты старше 0x7F как \\xNN (" << shown.NotDecoded << "):\n";
+    }
+    std::size_t nameWidth = 0;
+    std::vector<std::string> names;
+    for (const auto& field : shown.Fields) {
+        names.push_back(ShownName(field.RawName));
+        nameWidth = std::max(nameWidth, Columns(names.back()) + 2);
+    }
+    for (const auto& record : shown.Records) {
+        out << "    № " << record.Number;
+        if (record.Flag == '*') {
+            out << " (удалена)";
+        } else if (record.Flag != ' ') {
+            out << " (признак удаления " << Escaped(std::span(&record.Flag, 1)) << ": ни пробел, ни *)";
+        }
+        if (record.BeyondCount) out << " (за последней записью, которую считает заголовок)";
+        out << "\n";
+        for (std::size_t i = 0; i < shown.Fields.size(); ++i) {
+            std::string value = record.Values[i];
+            if (shown.Fields[i].Binary) {
+                value = "0x" + value;
+            } else {
+                // Trailing blanks are the width's filling; leading ones show where the field begins.
+                value = "«" + ShownName(value.substr(0, value.find_last_not_of(' ') + 1)) + "»";
+            }
+            out << "      " << Padded(names[i], nameWidth) << value << "\n";
+        }
+    }
+    if (!shown.Stop.empty()) out << "    " << shown.Stop << "\n";
 }
 
 void PrintFindings(const TTableReport& r, std::ostream& out)
@@ -538,6 +594,44 @@ void PutName(TJsonWriter& json, std::string_view key, const std::string& name)
     json.Put(key, Escaped(bytes)).Put(std::string(key) + "_hex", HexOf(bytes));
 }
 
+void ToJson(const TRecordsShown& shown, TJsonWriter& j)
+{
+    j.Object();
+    if (shown.Charset.empty()) {
+        j.PutNull("charset").Put("not_decoded", shown.NotDecoded);
+    } else {
+        j.Put("charset", shown.Charset).PutNull("not_decoded");
+    }
+    j.Put("charset_from", shown.From).Put("asked", shown.Asked);
+    j.Key("fields").Array();
+    for (const auto& field : shown.Fields) {
+        j.Object();
+        PutName(j, "name", field.RawName);
+        j.Put("type", Escaped(std::span(&field.Type, 1)))
+            .Put("offset", field.Offset)
+            .Put("width", field.Width)
+            .Put("binary", field.Binary)
+            .End();
+    }
+    j.End().Key("rows").Array();
+    for (const auto& record : shown.Records) {
+        j.Object()
+            .Put("number", record.Number)
+            .Put("flag", Escaped(std::span(&record.Flag, 1)))
+            .Put("deleted", record.Flag == '*')
+            .Put("beyond_count", record.BeyondCount)
+            .Put("values", record.Values)
+            .End();
+    }
+    j.End();
+    if (shown.Stop.empty()) {
+        j.PutNull("stop");
+    } else {
+        j.Put("stop", shown.Stop);
+    }
+    j.End();
+}
+
 void ToJson(const TTableReport& r, TJsonWriter& j)
 {
     j.Object();
@@ -593,6 +687,7 @@ void ToJson(const TTableReport& r, TJsonWriter& j)
         }
         j.Put("index_folder_read", r.Index->FolderRead);
     }
+    if (r.Records) ToJson(*r.Records, j.Key("records"));
     if (r.Fix != TFixState::NotRun) {
         static const std::map<TFixState, const char*> kStates{{TFixState::Written, "written"},
                                                               {TFixState::Unchanged, "unchanged"},

@@ -10,6 +10,7 @@
 #include "TablePaths.h"
 
 #include "JsonWriter.h"
+#include "Records.h"
 
 #include <cstdint>
 #include <optional>
@@ -76,6 +77,7 @@ struct TTableReport {
     std::optional<TTableFindings> Findings;
     std::vector<std::string> Notes;     // why a choice settled by the records was left
     std::optional<TIndexBeside> Index;  // the index file beside the table, when it was looked for
+    std::optional<TRecordsShown> Records;  // the first records, when show was asked for them
 
     [[nodiscard]] bool WouldChange() const { return Before != After; }
     // Fit for a correction: read in full and not refused.
@@ -113,8 +115,9 @@ std::vector<std::string> SettleChoices(const TTableFindings& findings, const TDe
 // choices, works out what a correction would change, by the correction's own
 // rules. A table that cannot be held (read-only, another user's, open in
 // another program) is read shared instead, and said to be. Writes nothing.
+// With records asked, the first of them too.
 TTableReport ReadTable(const std::string& path, const std::optional<TCorrectionChoices>& choices,
-                       const TDetectionAsks& asks = {});
+                       const TDetectionAsks& asks = {}, const TRecordsAsk& records = {});
 
 // The difference between two images of the header and the same descriptors,
 // one line per part that changes.
@@ -154,10 +157,13 @@ std::string FixLine(const TTableReport& report);
 // The record count and encoding lines, the index file beside, and why a
 // settled choice was left, indented under the table's line.
 void PrintFindings(const TTableReport& report, std::ostream& out);
+// The records, field by field, under show's block.
+void PrintRecords(const TRecordsShown& shown, std::ostream& out);
 
 // The scripts' form: one object per table. fix adds what was written and
 // where the backup went.
 void ToJson(const TTableReport& report, TJsonWriter& out);
+void ToJson(const TRecordsShown& shown, TJsonWriter& out);
 // A name under key, readable; beside it under key + "_hex" its bytes in hex
 // when they are not UTF-8, so that the name can be given back to dbffix.
 void PutName(TJsonWriter& json, std::string_view key, const std::string& name);

@@ -106,3 +106,9 @@ struct TFileIdentity {
     std::optional<TFileId> Id;
 };
 std::optional<TFileIdentity> IdentifyFile(const std::string& name);
+
+// Text in an encoding as iconv names it ("IBM866", "WINDOWS-1251", "CP932")
+// made UTF-8 by the system's own converter (iconv; on Windows
+// MultiByteToWideChar); nothing where the system knows no such encoding or
+// the bytes do not decode in it.
+std::optional<std::string> DecodeText(const std::string& charset, std::span<const std::uint8_t> bytes);

@@ -346,3 +346,45 @@ std::optional<TFileIdentity> IdentifyFile(const std::string& name)
     identity.Path = Utf16ToUtf8(path);
     return identity;
 }
+
+namespace {
+
+// Windows numbers its code pages; iconv names them.
+std::optional<UINT> WindowsCodePage(std::string_view charset)
+{
+    static constexpr std::pair<std::string_view, UINT> kNamed[]{
+        {"UTF-8", CP_UTF8},      {"KOI8-R", 20866},          {"ISO-8859-5", 28595}, {"MAC-CYRILLIC", 10007},
+        {"MACINTOSH", 10000},    {"MAC-CENTRALEUROPE", 10029}, {"MACGREEK", 10006},
+    };
+    for (const auto& [name, page] : kNamed) {
+        if (charset == name) return page;
+    }
+    for (const std::string_view prefix : {"WINDOWS-", "IBM", "CP"}) {
+        if (!charset.starts_with(prefix)) continue;
+        const std::string_view digits = charset.substr(prefix.size());
+        UINT page = 0;
+        if (digits.empty() || digits.size() > 5) return std::nullopt;
+        for (const char c : digits) {
+            if (c < '0' || c > '9') return std::nullopt;
+            page = page * 10 + static_cast<UINT>(c - '0');
+        }
+        return page;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> DecodeText(const std::string& charset, std::span<const std::uint8_t> bytes)
+{
+    const auto page = WindowsCodePage(charset);
+    if (!page || bytes.size() > static_cast<std::size_t>(INT_MAX / 2)) return std::nullopt;
+    if (bytes.empty()) return std::string();
+    const auto* in = reinterpret_cast<const char*>(bytes.data());
+    const int inLength = static_cast<int>(bytes.size());
+    const int wideLength = MultiByteToWideChar(*page, MB_ERR_INVALID_CHARS, in, inLength, nullptr, 0);
+    if (wideLength <= 0) return std::nullopt;
+    std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
+    MultiByteToWideChar(*page, MB_ERR_INVALID_CHARS, in, inLength, wide.data(), wideLength);
+    return Utf16ToUtf8(wide);
+}

@@ -192,6 +192,14 @@ TEST(DbfFix, ArgumentLinesAndTheirStreams)
          esUsage},
         {"a word that is no command", {"table.dbf"}, "",
          "dbffix: неизвестная команда «table.dbf»\nКоманды: show, check, fix, restore\nСправка: dbffix --help\n", esUsage},
+        {"no records", {"show", "--records", "0", "{R}"}, "",
+         "dbffix: --records: ожидается число записей от 1 до 1000\nСправка: dbffix --help\n", esUsage},
+        {"more records than are shown", {"show", "--records=1001", "{R}"}, "",
+         "dbffix: --records: ожидается число записей от 1 до 1000\nСправка: dbffix --help\n", esUsage},
+        {"a code page past a byte", {"show", "--records=1", "--codepage=256", "{R}"}, "",
+         "dbffix: --codepage: ожидается auto или байт кодовой страницы от 0 до 255\nСправка: dbffix --help\n", esUsage},
+        {"a code page for no records", {"show", "--codepage=38", "{R}"}, "",
+         "dbffix: --codepage указывается только вместе с --records\nСправка: dbffix --help\n", esUsage},
     };
     for (const auto& c : cases) {
         const TTables tables;
@@ -203,7 +211,8 @@ TEST(DbfFix, ArgumentLinesAndTheirStreams)
         EXPECT_EQ(run.err, Expected(c.err, tables)) << c.label;
     }
     const TTables tables;
-    EXPECT_EQ(RunDbfFix({"check", "-q", "-v", tables.right}).status, esUsage);
+    EXPECT_EQ(RunDbfFix({"check", "-q", "-v", tables.right}).err,
+              "dbffix: --quiet не указывается вместе с --verbose\nСправка: dbffix --help\n");
 }
 
 // What fix writes is what check foresaw, told in the same words, and fix
