@@ -21,8 +21,8 @@
 #include <iostream>
 #include <map>
 #include <span>
-#include <tuple>
 #include <sstream>
+#include <tuple>
 
 namespace {
 

@@ -870,9 +870,22 @@ TTableFindings InspectTable(TDBF& table)
         findings.Encoding = LeftAsItIs(TEncodingVerdict::ReadFailed, header.LanguageDriver, why);
         return findings;
     }
-    findings.RecordCount = CheckRecordCount(header, *length, [&file](std::uint64_t at, std::span<TByte> into) {
+    // A small table's records are read once, whole: the count's probes and
+    // the sample then cost one read instead of one each.
+    const std::uint64_t base = GetLE16(header.HeaderLength);
+    std::vector<TByte> whole;
+    if (*length > base && *length - base <= kWholeRecordsRead) {
+        whole.resize(*length - base);
+        if (!file.ReadAt(base, whole)) whole.clear();
+    }
+    const auto read = [&file, &whole, base](std::uint64_t at, std::span<TByte> into) {
+        if (!whole.empty() && at >= base && at - base <= whole.size() && into.size() <= whole.size() - (at - base)) {
+            std::copy_n(whole.begin() + static_cast<std::ptrdiff_t>(at - base), into.size(), into.begin());
+            return true;
+        }
         return file.ReadAt(at, into);
-    });
+    };
+    findings.RecordCount = CheckRecordCount(header, *length, read);
 
     const auto& count = findings.RecordCount;
     const auto fields = TextFields(table.ChunksRead(), count.RecordLength);
@@ -893,7 +906,7 @@ TTableFindings InspectTable(TDBF& table)
     std::uint64_t sampled = 0;
     for (const auto& run : SampleRuns(count.WholeRecords, count.RecordLength)) {
         records.resize(run.Count * count.RecordLength);
-        if (!file.ReadAt(count.HeaderLength + run.First * count.RecordLength, records)) {
+        if (!read(count.HeaderLength + run.First * count.RecordLength, records)) {
             findings.Encoding = LeftAsItIs(TEncodingVerdict::ReadFailed, header.LanguageDriver, "записи не прочитаны");
             return findings;
         }

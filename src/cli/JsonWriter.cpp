@@ -10,12 +10,10 @@
 
 void TJsonWriter::Separate()
 {
-    if (FAfterKey) {
-        FAfterKey = false;
-    } else if (!FEmpty.empty()) {
-        if (!FEmpty.back()) FOut += ',';
-    }
-    if (!FEmpty.empty()) FEmpty.back() = false;
+    if (FEmpty.empty()) return;  // the line's one value
+    if (!FAfterKey && FEmpty.back() == 0) FOut += ',';
+    FEmpty.back() = 0;
+    FAfterKey = false;
 }
 
 TJsonWriter& TJsonWriter::Open(char opener, char closer)
@@ -23,7 +21,7 @@ TJsonWriter& TJsonWriter::Open(char opener, char closer)
     Separate();
     FOut += opener;
     FClosers += closer;
-    FEmpty.push_back(true);
+    FEmpty.push_back(1);
     return *this;
 }
 
@@ -62,9 +60,16 @@ TJsonWriter& TJsonWriter::Value(std::string_view text)
     FOut += '"';
     // Runs of bytes that stand as they are go in whole; only quotes,
     // backslashes, controls and broken UTF-8 are written one by one.
+    static constexpr auto kPlain = [] {
+        std::array<bool, 256> plain{};
+        for (std::size_t b = 0x20; b < 0x80; ++b) plain[b] = b != '"' && b != '\\';
+        return plain;
+    }();
     std::size_t run = 0;
     std::size_t i = 0;
     while (i < bytes.size()) {
+        while (i < bytes.size() && kPlain[bytes[i]]) ++i;
+        if (i == bytes.size()) break;
         const TByte b = bytes[i];
         if (b >= 0x80) {
             const std::size_t length = Utf8SequenceAt(bytes, i);
@@ -72,9 +77,6 @@ TJsonWriter& TJsonWriter::Value(std::string_view text)
                 i += length;
                 continue;
             }
-        } else if (b >= 0x20 && b != '"' && b != '\\') {
-            ++i;
-            continue;
         }
         FOut.append(text, run, i - run);
         switch (b) {

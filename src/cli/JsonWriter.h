@@ -63,7 +63,7 @@ private:
 
     std::string& FOut;
     std::string FClosers;      // per open object or array, innermost last: '}' or ']'
-    std::vector<bool> FEmpty;  // per open object or array: nothing written in it yet
+    std::vector<std::uint8_t> FEmpty;  // per open object or array: nothing written in it yet
     bool FAfterKey = false;
 };
 
