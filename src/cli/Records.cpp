@@ -34,17 +34,6 @@ bool IsBinaryField(TByte type, std::uint32_t width)
     }
 }
 
-std::string HexText(std::span<const TByte> bytes)
-{
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string hex;
-    for (const TByte b : bytes) {
-        hex += kDigits[b >> 4U];
-        hex += kDigits[b & 0xFU];
-    }
-    return hex;
-}
-
 }  // namespace
 
 TRecordsShown ChooseEncoding(const TRecordsAsk& ask, TByte headerByte, const std::string& encodingFound)
@@ -123,7 +112,7 @@ void ReadRecords(TDBF& table, TRecordsShown& shown)
             const std::size_t to = std::min<std::size_t>(static_cast<std::size_t>(field.Offset) + field.Width, record.size());
             const std::span bytes = std::span<const TByte>(record).subspan(from, to - from);
             if (field.Binary) {
-                row.Values.push_back(HexText(bytes));
+                row.Values.push_back(HexOf(bytes));
             } else if (auto text = shown.Charset.empty() ? std::nullopt : DecodeText(shown.Charset, bytes)) {
                 row.Values.push_back(std::move(*text));
             } else {

@@ -124,17 +124,6 @@ std::string Joined(const std::vector<std::string>& parts, const char* separator 
     return line;
 }
 
-std::string HexOf(std::span<const TByte> bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(bytes.size() * 2);
-    for (const TByte b : bytes) {
-        hex += digits[b >> 4U];
-        hex += digits[b & 0x0FU];
-    }
-    return hex;
-}
 
 std::span<const TByte> BytesOfText(const std::string& text)
 {
@@ -162,6 +151,18 @@ const char* YesNo(bool b)
 }
 
 }  // namespace
+
+std::string HexOf(std::span<const TByte> bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(bytes.size() * 2);
+    for (const TByte b : bytes) {
+        hex += digits[b >> 4U];
+        hex += digits[b & 0x0FU];
+    }
+    return hex;
+}
 
 TMessageCollector::TMessageCollector(std::vector<std::string>& messages)
     : FPrevious(SetNotifyUserHandler([&messages](const std::string& text) { messages.push_back(text); }))

@@ -126,6 +126,8 @@ std::vector<std::string> DescribeChanges(std::span<const TByte> before, std::spa
 // Bytes shown so that every one can be read back: invisible and non-ASCII
 // bytes as \xNN, the backslash doubled.
 std::string Escaped(std::span<const TByte> bytes);
+// Bytes as lower-case hex digits, two a byte.
+std::string HexOf(std::span<const TByte> bytes);
 
 // Reads the header and the descriptors of a table held for a correction
 // into the report, as check describes them.
