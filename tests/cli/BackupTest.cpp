@@ -23,17 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Hex(const TBytes& bytes)
-{
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (const auto b : bytes) {
-        text += kDigits[b >> 4];
-        text += kDigits[b & 0x0F];
-    }
-    return text;
-}
-
 // A wrong table, its original bytes, and the backup of one fix of it.
 struct TFixedTable {
     TScratchDir dir;
@@ -95,14 +84,14 @@ TEST(Backup, MalformedBackupsAreRefusedAndTheOthersStillRestored)
          [](nlohmann::json j, const TBytes& table) {
              TBytes evil = table;
              std::copy_n("EVIL", 4, evil.end() - 8);
-             j["before"] = Hex(evil);
-             j["after"] = Hex(table);
+             j["before"] = HexText(evil);
+             j["after"] = HexText(table);
              return j.dump();
          }},
         {"images of the header and a byte more",
          [](nlohmann::json j, const TBytes& table) {
-             j["before"] = Hex(TBytes(table.begin(), table.begin() + 97));
-             j["after"] = Hex(TBytes(table.begin(), table.begin() + 97));
+             j["before"] = HexText(TBytes(table.begin(), table.begin() + 97));
+             j["after"] = HexText(TBytes(table.begin(), table.begin() + 97));
              return j.dump();
          }},
         {"images longer than the header length they state",
@@ -277,7 +266,7 @@ TEST(Backup, OldBackupsWithARelativeNameNeedTheTableNamed)
         j.erase("file_id");
         const std::string name = c.absolute ? fixed.table : std::string("wrong.dbf");
         j["table"] = name;
-        j["table_hex"] = Hex(TBytes(name.begin(), name.end()));
+        j["table_hex"] = HexText(TBytes(name.begin(), name.end()));
         const std::string backup = fixed.Other("old.dbfbak");
         WriteText(backup, j.dump());
         const TCurrentFolder current(fixed.dir.Path());
@@ -383,7 +372,7 @@ TEST(Backup, NamesAreShownEscaped)
     const TFixedTable fixed;
     nlohmann::json j = fixed.Json();
     const std::string name = fixed.Other("t\r\x1b[2K: заголовок восстановлен.dbf");
-    j["table_hex"] = Hex(TBytes(name.begin(), name.end()));
+    j["table_hex"] = HexText(TBytes(name.begin(), name.end()));
     const std::string backup = fixed.Other("named.dbfbak");
     WriteText(backup, j.dump());
     const TCliRun run = RunDbfFix({"restore", backup});
