@@ -23,13 +23,6 @@
 
 namespace {
 
-void Require(bool holds, const char* rule)
-{
-    if (holds) return;
-    std::fprintf(stderr, "Broken rule: %s\n", rule);
-    std::abort();
-}
-
 void CheckEncoding(const TEncodingCheck& check)
 {
     Require(check.CodePage.has_value() == (check.Verdict == TEncodingVerdict::Named), "a byte offered only when named");
@@ -40,12 +33,6 @@ void CheckEncoding(const TEncodingCheck& check)
     Require(nlohmann::json::accept(JsonObject([&](TJsonWriter& json) { ToJson(check, json); })),
             "the findings are JSON whatever the texts");
     (void)Describe(check);
-}
-
-std::vector<char> FileBytes()
-{
-    std::ifstream in(TablePath(), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 }  // namespace
@@ -64,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckEncoding(DetectEncoding(texts, data[0]));
 
     WriteTable(data, size);
-    const std::vector<char> before = FileBytes();
+    const std::vector<char> before = TableFileBytes();
     {
         TDBF table;
         table.SetTableName(TablePath());
@@ -83,6 +70,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         table.Stream().Close();
     }
-    Require(FileBytes() == before, "looking writes nothing");
+    Require(TableFileBytes() == before, "looking writes nothing");
     return 0;
 }

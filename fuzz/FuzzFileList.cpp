@@ -3,6 +3,7 @@
 // lines and by NUL bytes. Whatever the bytes, the reading ends, every name it
 // keeps is a piece of the input free of its separator, and the names together
 // are never longer than the input. A broken rule aborts the run.
+#include "FuzzTableFile.h"
 #include "TablePaths.h"
 
 #include <cstdio>
@@ -10,17 +11,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-namespace {
-
-void Require(bool holds, const char* rule)
-{
-    if (holds) return;
-    std::fprintf(stderr, "Broken rule: %s\n", rule);
-    std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size)
 {

@@ -15,30 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <sstream>
-#include <vector>
-
-namespace {
-
-void Require(bool holds, const char* rule)
-{
-    if (!holds) {
-        std::fprintf(stderr, "broken rule: %s\n", rule);
-        std::abort();
-    }
-}
-
-std::vector<char> FileBytes()
-{
-    std::ifstream in(TablePath(), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
@@ -51,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size == 0) return -1;
     WriteTable(data, size);
-    const std::vector<char> before = FileBytes();
+    const std::vector<char> before = TableFileBytes();
     TRecordsAsk ask;
     ask.Count = kMaxRecordsShown;
     ask.AutoCodePage = data[0] == 1;
@@ -71,6 +48,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TJsonWriter json(line);
     ToJson(report, json);
     Require(nlohmann::json::accept(line), "the --json line is JSON");
-    Require(FileBytes() == before, "showing writes nothing");
+    Require(TableFileBytes() == before, "showing writes nothing");
     return 0;
 }
