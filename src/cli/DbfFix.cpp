@@ -194,10 +194,19 @@ void Emit(TProgress& progress, Print print)
     print();
 }
 
-void TellSkipped(const TPathList& list, std::ostream& err)
-{
-    for (const auto& line : list.Skipped) err << ShownName(line) << "\n";
-}
+// The tables of a run, told what was passed over as the walk finds it; the
+// counter knows the total only where no folder is walked.
+struct TRunTables {
+    TProgress Progress;
+    TTableWalk Walk;
+
+    TRunTables(const TCommand& command, std::ostream& err, bool progressAsked)
+        : Progress(err, progressAsked, command.Recursive ? std::nullopt : std::optional(command.Paths.size())),
+          Walk(command.Paths, command.Recursive, command.Follow,
+               [this, &err](const std::string& line) { Emit(Progress, [&] { err << ShownName(line) << "\n"; }); })
+    {
+    }
+};
 
 int Interrupted(std::ostream& err)
 {
@@ -312,14 +321,12 @@ int Show(const TCommand& command, std::ostream& out, std::ostream& err, bool pro
     if (!command.RecordsCodePage.empty() && !records.AutoCodePage) {
         records.CodePage = static_cast<TByte>(std::stoul(command.RecordsCodePage));
     }
-    const TPathList list = CollectTables(command.Paths, command.Recursive, command.Follow);
-    TellSkipped(list, err);
-    TProgress progress(err, progressAsked, list.Tables.size());
+    TRunTables run(command, err, progressAsked);
+    TProgress& progress = run.Progress;
     TTableOutput output(command, out, err, progress);
     TTally tally;
     TIndexFiles indexFiles;
-    for (const auto& path : list.Tables) {
-        if (gInterrupted) break;
+    for (std::string path; !gInterrupted && run.Walk.Next(path);) {
         TTableReport report = ReadTable(path, std::nullopt, {}, records);
         report.Index = indexFiles.Beside(path);
         const TTableOutcome outcome = report.Read ? TTableOutcome::Right : TTableOutcome::Failed;
@@ -328,7 +335,7 @@ int Show(const TCommand& command, std::ostream& out, std::ostream& err, bool pro
         progress.Done(tally.Done());
     }
     progress.Hide();
-    const int status = tally.Failed > 0 ? esFailed : esOk;
+    const int status = tally.Failed > 0 || run.Walk.FolderUnreadable() ? esFailed : esOk;
     if (command.Json) PrintSummaryJson(out, {{"read", tally.Right}}, tally, gInterrupted ? esInterrupted : status);
     return gInterrupted ? Interrupted(err) : status;
 }
@@ -336,14 +343,12 @@ int Show(const TCommand& command, std::ostream& out, std::ostream& err, bool pro
 int Check(const TCommand& command, std::ostream& out, std::ostream& err, bool progressAsked)
 {
     const TCorrectionChoices choices = ToChoices(command.Choices);
-    const TPathList list = CollectTables(command.Paths, command.Recursive, command.Follow);
-    TellSkipped(list, err);
-    TProgress progress(err, progressAsked, list.Tables.size());
+    TRunTables run(command, err, progressAsked);
+    TProgress& progress = run.Progress;
     TTableOutput output(command, out, err, progress);
     TTally tally;
     TIndexFiles indexFiles;
-    for (const auto& path : list.Tables) {
-        if (gInterrupted) break;
+    for (std::string path; !gInterrupted && run.Walk.Next(path);) {
         const TIndexBeside beside = indexFiles.Beside(path);
         TCorrectionChoices tableChoices = choices;
         SettleIndexFlag(command.Choices, beside, tableChoices);
@@ -363,7 +368,8 @@ int Check(const TCommand& command, std::ostream& out, std::ostream& err, bool pr
     // A table that could not be checked outweighs one that would change: the
     // run did not see all it was asked to, and 1 would let a script take the
     // answer for complete.
-    const int status = tally.Failed > 0 || list.FolderUnreadable ? esFailed : tally.Changes > 0 ? esWouldChange : esOk;
+    const int status =
+        tally.Failed > 0 || run.Walk.FolderUnreadable() ? esFailed : tally.Changes > 0 ? esWouldChange : esOk;
     if (command.Json) {
         PrintSummaryJson(out, {{"would_change", tally.Changes}, {"right", tally.Right}}, tally,
                          gInterrupted ? esInterrupted : status);
@@ -538,9 +544,8 @@ int Fix(const TCommand& command, std::ostream& out, std::ostream& err, bool prog
             return esFailed;
         }
     }
-    const TPathList list = CollectTables(command.Paths, command.Recursive, command.Follow);
-    TellSkipped(list, err);
-    TProgress progress(err, progressAsked, list.Tables.size());
+    TRunTables run(command, err, progressAsked);
+    TProgress& progress = run.Progress;
     TTableOutput output(command, out, err, progress);
     TTally tally;
     TIndexFiles indexFiles;
@@ -551,13 +556,15 @@ int Fix(const TCommand& command, std::ostream& out, std::ostream& err, bool prog
         progress.Done(tally.Done());
     };
     const TFixAsks fixAsks{command.BackupFolder, command.Json};
-    const std::span<const std::string> tables(list.Tables);
-    for (std::size_t start = 0; start < tables.size() && !gInterrupted; start += kBackupBatch) {
-        FixBatch(tables.subspan(start, std::min(kBackupBatch, tables.size() - start)), choices, command.Choices,
-                 indexFiles, fixAsks, tell);
+    std::vector<std::string> batch;
+    for (bool more = true; more && !gInterrupted;) {
+        batch.clear();
+        std::string path;
+        while (batch.size() < kBackupBatch && (more = run.Walk.Next(path))) batch.push_back(std::move(path));
+        if (!batch.empty()) FixBatch(batch, choices, command.Choices, indexFiles, fixAsks, tell);
     }
     progress.Hide();
-    const int status = tally.Failed > 0 || list.FolderUnreadable ? esFailed : esOk;
+    const int status = tally.Failed > 0 || run.Walk.FolderUnreadable() ? esFailed : esOk;
     if (command.Json) {
         PrintSummaryJson(out, {{"written", tally.Changes}, {"unchanged", tally.Right}}, tally,
                          gInterrupted ? esInterrupted : status);

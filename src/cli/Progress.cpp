@@ -17,8 +17,8 @@ std::size_t Columns(const std::string& text)
 }
 }  // namespace
 
-TProgress::TProgress(std::ostream& err, bool enabled, std::size_t total, TClock clock)
-    : FErr(err), FEnabled(enabled && total > 1), FTotal(total), FClock(std::move(clock))
+TProgress::TProgress(std::ostream& err, bool enabled, std::optional<std::size_t> total, TClock clock)
+    : FErr(err), FEnabled(enabled && total.value_or(2) > 1), FTotal(total), FClock(std::move(clock))
 {
 }
 
@@ -28,7 +28,7 @@ void TProgress::Done(std::size_t done)
     const auto now = FClock();
     if (FDrawn && now - FLast < kRedrawInterval) return;
     FLast = now;
-    FText = "обработано " + std::to_string(done) + " из " + std::to_string(FTotal);
+    FText = "обработано " + std::to_string(done) + (FTotal ? " из " + std::to_string(*FTotal) : "");
     FErr << '\r' << FText << std::flush;
     FDrawn = FVisible = true;
     ++FRedraws;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -13,8 +14,10 @@ class TProgress {
 public:
     using TClock = std::function<std::chrono::steady_clock::time_point()>;
 
-    // enabled: the caller found a terminal on err. A single table needs no counter.
-    TProgress(std::ostream& err, bool enabled, std::size_t total, TClock clock = &std::chrono::steady_clock::now);
+    // enabled: the caller found a terminal on err. A single table needs no
+    // counter. total: none while a folder walk has not found them all.
+    TProgress(std::ostream& err, bool enabled, std::optional<std::size_t> total,
+              TClock clock = &std::chrono::steady_clock::now);
     ~TProgress() { Hide(); }
     TProgress(const TProgress&) = delete;
     TProgress& operator=(const TProgress&) = delete;
@@ -30,7 +33,7 @@ public:
 private:
     std::ostream& FErr;
     bool FEnabled;
-    std::size_t FTotal;
+    std::optional<std::size_t> FTotal;
     TClock FClock;
     bool FDrawn = false;
     bool FVisible = false;

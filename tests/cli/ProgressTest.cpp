@@ -71,7 +71,8 @@ TEST(Progress, RedrawnAtMostTenTimesASecond)
 }
 
 // The whole command with the counter asked for: at most one draw per tenth of
-// a second the run took, and none left on the line.
+// a second the run took, and none left on the line; the total only where the
+// tables are named, not found by a walk still under way.
 TEST(Progress, CommandsKeepTheCounterOffTheirLines)
 {
     const TScratchDir dir;
@@ -80,10 +81,15 @@ TEST(Progress, CommandsKeepTheCounterOffTheirLines)
         paths.push_back(dir.File("t" + std::to_string(i) + ".dbf"));
         WriteAll(paths.back(), WrongTable().Build());
     }
-    for (const std::string command : {"show", "check", "fix"}) {
-        SCOPED_TRACE(command);
+    for (const auto& [command, walk] : {std::pair("show", false), std::pair("check", false), std::pair("fix", false),
+                                        std::pair("check", true), std::pair("fix", true)}) {
+        SCOPED_TRACE(std::string(command) + (walk ? " -r" : ""));
         std::vector<std::string> arguments{command};
-        arguments.insert(arguments.end(), paths.begin(), paths.end());
+        if (walk) {
+            arguments.insert(arguments.end(), {"-r", dir.Path().string()});
+        } else {
+            arguments.insert(arguments.end(), paths.begin(), paths.end());
+        }
         std::ostringstream out;
         std::ostringstream err;
         const auto start = std::chrono::steady_clock::now();
@@ -92,6 +98,7 @@ TEST(Progress, CommandsKeepTheCounterOffTheirLines)
         const std::string text = err.str();
         EXPECT_LE(CountOf(text, "обработано"), static_cast<std::size_t>(tenths) + 1);
         EXPECT_GE(CountOf(text, "обработано"), 1U);
+        EXPECT_EQ(CountOf(text, " из 300"), walk ? 0U : CountOf(text, "обработано"));
         EXPECT_EQ(out.str().find('\r'), std::string::npos);
         ASSERT_FALSE(text.empty());
         EXPECT_EQ(text.back(), '\r');
