@@ -4,6 +4,7 @@
 #include "Backup.h"
 #include "NotifyUser.h"
 #include "Progress.h"
+#include "Russian.h"
 #include "System.h"
 #include "TablePaths.h"
 #include "TableReport.h"
@@ -707,13 +708,6 @@ public:
     }
 
 private:
-    static std::size_t Columns(const std::string& text)
-    {
-        return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-            return (static_cast<unsigned char>(c) & 0xC0U) != 0x80U;
-        }));
-    }
-
     // The name in its column, the description beside it, or under it when
     // the name fills the column.
     std::string Line(const std::string& name, const std::string& description) const

@@ -1,20 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "Progress.h"
 
+#include "Russian.h"
+
 #include <utility>
 
 namespace {
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
-
-// The width a terminal gives the text: UTF-8 continuation bytes take no column.
-std::size_t Columns(const std::string& text)
-{
-    std::size_t columns = 0;
-    for (const char c : text) {
-        if ((static_cast<unsigned char>(c) & 0xC0U) != 0x80U) ++columns;
-    }
-    return columns;
-}
 }  // namespace
 
 TProgress::TProgress(std::ostream& err, bool enabled, std::optional<std::size_t> total, TClock clock)

@@ -51,7 +51,7 @@ TRecordsShown ChooseEncoding(const TRecordsAsk& ask, TByte headerByte, const std
     shown.Charset = CodePageEncoding(byte);
     if (shown.Charset.empty()) {
         shown.NotDecoded = (ask.CodePage ? "байт " : "байт заголовка ") + std::to_string(byte) + " (" +
-                    std::string(CodePageName(byte)) + ") не называет кодировку";
+                           std::string(CodePageName(byte)) + ") не называет кодировку";
     }
     return shown;
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "Russian.h"
 
+#include <algorithm>
+
 const char* FormFor(std::uint64_t number, const TNounForms& noun)
 {
     const std::uint64_t lastTwo = number % 100;
@@ -14,4 +16,10 @@ const char* FormFor(std::uint64_t number, const TNounForms& noun)
 std::string CountOf(std::uint64_t number, const TNounForms& noun)
 {
     return std::to_string(number) + " " + FormFor(number, noun);
+}
+
+std::size_t Columns(std::string_view text)
+{
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0U) != 0x80U; }));
 }

@@ -124,7 +124,6 @@ std::string Joined(const std::vector<std::string>& parts, const char* separator 
     return line;
 }
 
-
 std::span<const TByte> BytesOfText(const std::string& text)
 {
     return {reinterpret_cast<const TByte*>(text.data()), text.size()};
@@ -132,13 +131,6 @@ std::span<const TByte> BytesOfText(const std::string& text)
 
 // The text and blanks up to the width, counted in characters, not bytes;
 // one blank at least.
-// The characters a terminal shows for UTF-8 text.
-std::size_t Columns(const std::string& text)
-{
-    return static_cast<std::size_t>(
-        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0U) != 0x80U; }));
-}
-
 std::string Padded(const std::string& text, std::size_t width)
 {
     const std::size_t characters = Columns(text);
