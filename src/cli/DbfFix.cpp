@@ -699,7 +699,16 @@ public:
 
     std::string make_option(const CLI::Option* option, bool positional) const override
     {
-        return Line(make_option_name(option, positional) + make_option_opts(option), make_option_desc(option));
+        // What an option needs or excludes goes with its text, in brackets,
+        // not into the names' column.
+        std::string opts = make_option_opts(option);
+        std::string description = make_option_desc(option);
+        const auto at = std::min(opts.find(" " + get_label("Needs") + ":"), opts.find(" " + get_label("Excludes") + ":"));
+        if (at != std::string::npos) {
+            description += " (" + opts.substr(at + 1) + ")";
+            opts.erase(at);
+        }
+        return Line(make_option_name(option, positional) + opts, description);
     }
 
     std::string make_subcommand(const CLI::App* sub) const override
@@ -832,19 +841,19 @@ int DbfFixMain(std::vector<std::string> arguments, std::ostream& out, std::ostre
             std::error_code error;
             if (command.FilesFrom != "-") {
                 if (std::filesystem::is_directory(NativePath(command.FilesFrom), error)) {
-                    err << "dbffix: --files-from " << command.FilesFrom << ": это папка, а не список файлов\n";
+                    err << "dbffix: --files-from " << ShownName(command.FilesFrom) << ": это папка, а не список файлов\n";
                     return esUsage;
                 }
                 file.open(NativePath(command.FilesFrom), std::ios::binary);
                 if (!file) {
-                    err << "dbffix: --files-from " << command.FilesFrom << ": не открывается\n";
+                    err << "dbffix: --files-from " << ShownName(command.FilesFrom) << ": не открывается\n";
                     return esUsage;
                 }
                 list = &file;
             }
             std::string reason;
             if (!ReadFileList(*list, command.NulSeparated, command.Paths, reason)) {
-                err << "dbffix: --files-from " << command.FilesFrom << ": " << reason << "\n";
+                err << "dbffix: --files-from " << ShownName(command.FilesFrom) << ": " << reason << "\n";
                 return esUsage;
             }
         } else if (command.Paths.empty()) {
