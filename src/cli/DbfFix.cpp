@@ -264,18 +264,18 @@ public:
     {
         Emit(FProgress, [&] {
             if (outcome == TTableOutcome::Failed) {
-                FOut.flush();  // in the order they happened, where both streams meet
+                Finish();  // in the order they happened, where both streams meet
                 std::ostringstream line;
                 peoples(line);
                 FErr << line.str() << std::flush;
             }
             if (FCommand.Json) {
-                // One object a line, out at once: a pipe sees each table as it is done.
-                FLine.clear();
-                TJsonWriter json(FLine);
+                // One object a line, out within a tenth of a second: a pipe
+                // sees the tables as they are done, without a write for each.
+                TJsonWriter json(FLines);
                 ToJson(report, json);
-                FLine += '\n';
-                FOut << FLine << std::flush;
+                FLines += '\n';
+                if (FLines.size() >= kLinesHeld || std::chrono::steady_clock::now() - FFlushed >= kLinesDelay) Finish();
             } else if (outcome != TTableOutcome::Failed && !(FCommand.Quiet && outcome == TTableOutcome::Right)) {
                 peoples(FOut);
             }
@@ -292,12 +292,23 @@ public:
         });
     }
 
+    // Writes out the lines held; before the closing count.
+    void Finish()
+    {
+        FOut << FLines << std::flush;
+        FLines.clear();
+        FFlushed = std::chrono::steady_clock::now();
+    }
+
 private:
     const TCommand& FCommand;
     std::ostream& FOut;
     std::ostream& FErr;
     TProgress& FProgress;
-    std::string FLine;  // a table's JSON, its room kept from table to table
+    static constexpr std::size_t kLinesHeld = 64 * 1024;
+    static constexpr auto kLinesDelay = std::chrono::milliseconds(100);
+    std::string FLines;  // JSON lines not yet written
+    std::chrono::steady_clock::time_point FFlushed{};
 };
 
 // The last line of a --json run: the count, as the people's output closes.
@@ -336,6 +347,7 @@ int Show(const TCommand& command, std::ostream& out, std::ostream& err, bool pro
         progress.Done(tally.Done());
     }
     progress.Hide();
+    output.Finish();
     const int status = tally.Failed > 0 || run.Walk.FolderUnreadable() ? esFailed : esOk;
     if (command.Json) PrintSummaryJson(out, {{"read", tally.Right}}, tally, gInterrupted ? esInterrupted : status);
     return gInterrupted ? Interrupted(err) : status;
@@ -366,6 +378,7 @@ int Check(const TCommand& command, std::ostream& out, std::ostream& err, bool pr
         progress.Done(tally.Done());
     }
     progress.Hide();
+    output.Finish();
     // A table that could not be checked outweighs one that would change: the
     // run did not see all it was asked to, and 1 would let a script take the
     // answer for complete.
@@ -565,6 +578,7 @@ int Fix(const TCommand& command, std::ostream& out, std::ostream& err, bool prog
         if (!batch.empty()) FixBatch(batch, choices, command.Choices, indexFiles, fixAsks, tell);
     }
     progress.Hide();
+    output.Finish();
     const int status = tally.Failed > 0 || run.Walk.FolderUnreadable() ? esFailed : esOk;
     if (command.Json) {
         PrintSummaryJson(out, {{"written", tally.Changes}, {"unchanged", tally.Right}}, tally,

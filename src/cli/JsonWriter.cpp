@@ -71,6 +71,10 @@ TJsonWriter& TJsonWriter::Value(std::string_view text)
         while (i < bytes.size() && kPlain[bytes[i]]) ++i;
         if (i == bytes.size()) break;
         const TByte b = bytes[i];
+        if (b >= 0xC2 && b <= 0xDF && i + 1 < bytes.size() && (bytes[i + 1] & 0xC0U) == 0x80U) {
+            i += 2;  // two bytes, as every Cyrillic letter: well formed by their look alone
+            continue;
+        }
         if (b >= 0x80) {
             const std::size_t length = Utf8SequenceAt(bytes, i);
             if (length != 0) {
