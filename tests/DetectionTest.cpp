@@ -6,6 +6,7 @@
 #include "CliTestSupport.h"
 #include "DbfFormat.h"
 #include "Detection.h"
+#include "System.h"
 #include "TableReport.h"
 #include "TestSupport.h"
 
@@ -748,5 +749,52 @@ TEST(ShowRecords, ReadThroughTheHeaderInTheEncodingAsked)
             << c.Label;
         for (const auto& row : records["rows"]) EXPECT_EQ(row["values"].size(), records["fields"].size()) << c.Label;
         EXPECT_EQ(ReadAll(name), c.Table) << c.Label << ": looking writes nothing";
+    }
+}
+
+// The records' texts are read by the system's converter (iconv; Windows's
+// code pages under wine): every encoding a code page byte names reads, and
+// bytes that do not decode are told, not guessed.
+TEST(ShowRecords, TextsReadByTheSystemsConverter)
+{
+    struct TCase {
+        const char* Charset;
+        std::string Bytes;
+        std::optional<std::string> Text;
+    };
+    const TCase cases[] = {
+        {"IBM866", "\x88\xA2\xA0\xAD", "Иван"},
+        {"WINDOWS-1251", "\xC8\xE2\xE0\xED", "Иван"},
+        {"KOI8-R", "\xE9\xD7\xC1\xCE", "Иван"},
+        {"MAC-CYRILLIC", "\x88\xE2\xE0\xED", "Иван"},
+        {"ISO-8859-5", "\xB8\xD2\xD0\xDD", "Иван"},
+        {"CP932", "\x93\xFA\x96\x7B", "日本"},
+        {"WINDOWS-1252", "caf\xE9", "café"},
+        {"IBM850", "caf\x82", "café"},
+        {"MACINTOSH", "caf\x8E", "café"},
+        {"UTF-8", "\xD0\x98", "И"},
+        {"IBM866", "", ""},
+        {"UTF-8", "\xD0", std::nullopt},
+        {"CP932", "\x93", std::nullopt},
+        {"NO-SUCH-ENCODING", "abc", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto bytes = std::span(reinterpret_cast<const TByte*>(c.Bytes.data()), c.Bytes.size());
+        EXPECT_EQ(DecodeText(c.Charset, bytes), c.Text) << c.Charset << " " << c.Bytes;
+    }
+    // Each byte's encoding reads, or the records say the system lacks it.
+    for (const auto& page : KnownCodePages()) {
+        TRecordsAsk ask;
+        ask.Count = 1;
+        ask.CodePage = page.Byte;
+        const TRecordsShown shown = ChooseEncoding(ask, 0, "");
+        EXPECT_NE(shown.Charset.empty(), shown.NotDecoded.empty()) << static_cast<int>(page.Byte);
+        EXPECT_TRUE(shown.Charset.empty() || shown.Charset == page.Encoding) << static_cast<int>(page.Byte);
+        const std::string ascii = "NAME 12";
+        if (!shown.Charset.empty()) {
+            EXPECT_EQ(DecodeText(shown.Charset, std::span(reinterpret_cast<const TByte*>(ascii.data()), ascii.size())),
+                      ascii)
+                << page.Encoding;
+        }
     }
 }

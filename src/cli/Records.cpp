@@ -52,6 +52,10 @@ TRecordsShown ChooseEncoding(const TRecordsAsk& ask, TByte headerByte, const std
     if (shown.Charset.empty()) {
         shown.NotDecoded = (ask.CodePage ? "байт " : "байт заголовка ") + std::to_string(byte) + " (" +
                            std::string(CodePageName(byte)) + ") не называет кодировку";
+    } else if (!DecodeText(shown.Charset, {})) {
+        // Mac Greek, for one, is a code page Windows has and glibc lacks.
+        shown.NotDecoded = "кодировки " + shown.Charset + " (байт " + std::to_string(byte) + ") в системе нет";
+        shown.Charset.clear();
     }
     return shown;
 }
