@@ -5,12 +5,20 @@
 // fix, side by side.
 //
 //   cli_bench [folder] [tables] [single runs]
+//   cli_bench --output [folder] [tables]...
 //
 // Every table needs correcting, so that every fix writes (and flushes). The
 // one-run-per-table figure is taken over the first [single runs] tables
 // (default 2000) and given per table. fix and fix --backup run by turns,
 // five times each, and each is given by its median: the backups' price
 // is only meaningful on a disk, not on tmpfs.
+//
+// --output weighs the people's output against --json for show, check and
+// fix over each number of tables given (default 20,000 and 200,000): the
+// time of one run for all and the run's peak memory (its maximum resident
+// set), which stays flat in the number of tables when each table's record
+// is written as it is done and each table read as the walk finds it. Each
+// figure is the fastest of three runs taken by turns, and the highest peak.
 #include "CreateDBF3.h"
 #include "NotifyUser.h"
 #include "ProcessFile.h"
@@ -25,6 +33,7 @@
 #include <fstream>
 #include <spawn.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -80,23 +89,58 @@ void WriteTables(const std::vector<std::string>& paths)
     sync();
 }
 
-// Runs the program with its output on /dev/null; returns its exit status.
-int Run(const std::vector<std::string>& arguments)
+struct TRunCost {
+    int status = -1;
+    double seconds = 0;
+    long peakKiB = 0;  // the child's maximum resident set
+};
+
+// Runs the program with its output on /dev/null (its stdout to out, if
+// given): its exit status, its time and the peak memory the kernel gives it.
+TRunCost SpawnAndWait(const std::vector<std::string>& arguments, const char* out = "/dev/null")
 {
     std::vector<char*> argv;
     for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out, O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    TRunCost cost;
+    const auto start = TClock::now();
     pid_t pid = 0;
     const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return -1;
+    if (spawned != 0) return cost;
     int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    cost.seconds = std::chrono::duration<double>(TClock::now() - start).count();
+    cost.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    cost.peakKiB = usage.ru_maxrss;
+    return cost;
+}
+
+// The program's time and its own peak memory. The kernel's peak for a child
+// starts from its parent's (exec keeps the high-water mark of the memory it
+// replaces, and a spawned child's memory is its parent's), and this bench
+// holds thousands of names: the program is started from a fresh, small run of
+// this bench (--peak), which writes the program's status and peak to a file.
+TRunCost Measure(const std::vector<std::string>& arguments, const fs::path& scratch)
+{
+    std::vector<std::string> hop{"/proc/self/exe", "--peak"};
+    hop.insert(hop.end(), arguments.begin(), arguments.end());
+    const std::string told = (scratch / "peak.txt").string();
+    TRunCost cost = SpawnAndWait(hop, told.c_str());
+    std::ifstream in(told);
+    if (!(in >> cost.status >> cost.peakKiB)) cost.status = -1;
+    return cost;
+}
+
+// Runs the program with its output on /dev/null; returns its exit status.
+int Run(const std::vector<std::string>& arguments)
+{
+    return SpawnAndWait(arguments).status;
 }
 
 double MicrosecondsSince(TClock::time_point start, std::size_t count)
@@ -104,10 +148,80 @@ double MicrosecondsSince(TClock::time_point start, std::size_t count)
     return std::chrono::duration<double, std::micro>(TClock::now() - start).count() / static_cast<double>(count);
 }
 
+// The people's output against --json, for each command, over count tables.
+void OutputBench(const fs::path& base, std::size_t count)
+{
+    const std::string program = DBFFIX_PROGRAM;
+    const fs::path folder = base / "dbffix-output-bench";
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    // A thousand tables a folder, as shares hold them: the walk holds the
+    // folders on its way down, so the memory a run needs follows the largest
+    // folder, not the number of tables.
+    std::vector<std::string> paths;
+    for (std::size_t i = 0; i < count; ++i) {
+        const fs::path sub = folder / ("f" + std::to_string(i / 1000));
+        if (i % 1000 == 0) fs::create_directories(sub);
+        paths.push_back((sub / ("t" + std::to_string(i) + ".dbf")).string());
+    }
+    std::printf("%zu tables of %zu bytes in folders of 1,000 in %s\n", count, WrongTable().size(),
+                base.string().c_str());
+    std::printf("%-6s %12s %12s %12s %12s %8s %8s\n", "", "people s", "json s", "people MiB", "json MiB",
+                "time x", "memory x");
+    for (const char* command : {"show", "check", "fix"}) {
+        // show takes tables, not folders: it is named the first 20,000,
+        // as many as a command line holds.
+        const bool show = std::string(command) == "show";
+        std::vector<std::string> arguments{program, command};
+        if (show) {
+            arguments.insert(arguments.end(), paths.begin(), paths.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(count, 20000)));
+        } else {
+            arguments.insert(arguments.end(), {"--recursive", folder.string()});
+        }
+        std::vector<std::string> json = arguments;
+        json.insert(json.begin() + 2, "--json");
+        // By turns, three times each, the fastest of each kept: the disk
+        // and the machine's other work make single runs wander.
+        TRunCost people;
+        TRunCost scripts;
+        const auto keep = [](TRunCost& best, const TRunCost& run) {
+            if (best.seconds == 0 || run.seconds < best.seconds) best.seconds = run.seconds;
+            best.peakKiB = std::max(best.peakKiB, run.peakKiB);
+            best.status = run.status;
+        };
+        for (int round = 0; round < 3; ++round) {
+            WriteTables(paths);
+            keep(people, Measure(arguments, base));
+            WriteTables(paths);
+            keep(scripts, Measure(json, base));
+        }
+        std::printf("%-6s %12.2f %12.2f %12.1f %12.1f %8.2f %8.2f  (exit %d, %d)\n", command, people.seconds,
+                    scripts.seconds, static_cast<double>(people.peakKiB) / 1024, static_cast<double>(scripts.peakKiB) / 1024,
+                    scripts.seconds / people.seconds,
+                    static_cast<double>(scripts.peakKiB) / static_cast<double>(people.peakKiB), people.status,
+                    scripts.status);
+    }
+    fs::remove_all(folder);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc > 2 && std::string(argv[1]) == "--peak") {
+        const TRunCost cost = SpawnAndWait(std::vector<std::string>(argv + 2, argv + argc));
+        std::printf("%d %ld\n", cost.status, cost.peakKiB);
+        return 0;
+    }
+    if (argc > 1 && std::string(argv[1]) == "--output") {
+        const fs::path base = argc > 2 ? argv[2] : fs::temp_directory_path();
+        std::vector<std::size_t> counts;
+        for (int i = 3; i < argc; ++i) counts.push_back(std::strtoul(argv[i], nullptr, 10));
+        if (counts.empty()) counts = {20000, 200000};
+        for (const std::size_t count : counts) OutputBench(base, count);
+        return 0;
+    }
+
     const fs::path base = argc > 1 ? argv[1] : fs::temp_directory_path();
     const std::size_t count = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 10000;
     const std::size_t singles = std::min<std::size_t>(count, argc > 3 ? std::strtoul(argv[3], nullptr, 10) : 2000);

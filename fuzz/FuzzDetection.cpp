@@ -10,6 +10,7 @@
 // all of it the table file.
 #include "Detection.h"
 #include "FuzzTableFile.h"
+#include "JsonWriter.h"
 #include "NotifyUser.h"
 
 #include <nlohmann/json.hpp>
@@ -22,13 +23,6 @@
 
 namespace {
 
-void Require(bool holds, const char* rule)
-{
-    if (holds) return;
-    std::fprintf(stderr, "Broken rule: %s\n", rule);
-    std::abort();
-}
-
 void CheckEncoding(const TEncodingCheck& check)
 {
     Require(check.CodePage.has_value() == (check.Verdict == TEncodingVerdict::Named), "a byte offered only when named");
@@ -36,16 +30,9 @@ void CheckEncoding(const TEncodingCheck& check)
     Require(check.Reason.empty() == check.CodePage.has_value(), "a byte left says why");
     Require(check.DetectorBytes <= kDetectorBudget, "the detector sees at most its budget");
     Require(check.Verdict != TEncodingVerdict::Unsure || !check.Reason.empty(), "not sure says why");
-    nlohmann::json json;
-    ToJson(check, json);
-    (void)json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    Require(nlohmann::json::accept(JsonObject([&](TJsonWriter& json) { ToJson(check, json); })),
+            "the findings are JSON whatever the texts");
     (void)Describe(check);
-}
-
-std::vector<char> FileBytes()
-{
-    std::ifstream in(TablePath(), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 }  // namespace
@@ -64,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckEncoding(DetectEncoding(texts, data[0]));
 
     WriteTable(data, size);
-    const std::vector<char> before = FileBytes();
+    const std::vector<char> before = TableFileBytes();
     {
         TDBF table;
         table.SetTableName(TablePath());
@@ -77,12 +64,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     "the sample stays within its budget");
             Require(!count.CountFromLength || count.Verdict != TRecordCountVerdict::PartialRecord,
                     "no count offered for a partial record");
-            nlohmann::json json;
-            ToJson(count, json);
+            Require(nlohmann::json::accept(JsonObject([&](TJsonWriter& json) { ToJson(count, json); })),
+                    "the count is JSON");
             (void)Describe(count);
         }
         table.Stream().Close();
     }
-    Require(FileBytes() == before, "looking writes nothing");
+    Require(TableFileBytes() == before, "looking writes nothing");
     return 0;
 }

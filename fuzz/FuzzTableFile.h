@@ -1,14 +1,18 @@
 // SPDX-License-Identifier: MIT
 // The one table file a fuzz target writes each input to, in a folder in
-// memory where there is one, so that the flush after every write is cheap.
+// memory where there is one, so that the flush after every write is cheap;
+// and the rules a target checks, a broken one ending the run.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 inline std::string& TablePath()
 {
@@ -44,4 +48,18 @@ inline void WriteTable(const std::uint8_t* data, std::size_t size)
         size -= static_cast<std::size_t>(put);
     }
     close(fd);
+}
+
+// The table file's bytes as they are now.
+inline std::vector<char> TableFileBytes()
+{
+    std::ifstream in(TablePath(), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void Require(bool holds, const char* rule)
+{
+    if (holds) return;
+    std::fprintf(stderr, "Broken rule: %s\n", rule);
+    std::abort();
 }

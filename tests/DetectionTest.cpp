@@ -6,6 +6,7 @@
 #include "CliTestSupport.h"
 #include "DbfFormat.h"
 #include "Detection.h"
+#include "System.h"
 #include "TableReport.h"
 #include "TestSupport.h"
 
@@ -13,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include <array>
+#include <cstring>
 #include <functional>
 #include <iostream>
 
@@ -162,8 +164,7 @@ TEST_P(EncodingDetection, NamesTheRecordsEncodingAndItsCodePageByte)
     EXPECT_EQ(found.Reason.empty(), found.CodePage.has_value()) << found.Reason;
     const std::string line = Describe(found);
     EXPECT_NE(line.find(found.CodePage ? c.Charset : "оставлен как есть"), std::string::npos) << line;
-    nlohmann::json json;
-    ToJson(found, json);
+    const nlohmann::json json = JsonOf(found);
     EXPECT_EQ(json["charset"], found.Charset);
     EXPECT_EQ(json["codepage"].is_null(), !found.CodePage.has_value());
     std::cout << c.Label << ": " << line << "\n";
@@ -395,8 +396,7 @@ TEST_P(RecordCount, ComparesTheHeaderWithTheFilesLength)
     }
     const std::string line = Describe(check);
     EXPECT_NE(line.find(c.Words), std::string::npos) << line;
-    nlohmann::json json;
-    ToJson(check, json);
+    const nlohmann::json json = JsonOf(check);
     EXPECT_EQ(json["records_in_file"], inFile);
     EXPECT_EQ(json["count_from_length"].is_null(), !c.FromLength);
     std::cout << c.Label << ": " << line << "\n";
@@ -560,8 +560,7 @@ TEST(EncodingDetectionRules, DecidesOnlyOnProofAndKeepsARightByte)
         }
         const std::string line = Describe(found);
         EXPECT_NE(line.find(c.Told), std::string::npos) << line;
-        nlohmann::json json;
-        ToJson(found, json);
+        const nlohmann::json json = JsonOf(found);
         EXPECT_EQ(json["verdict"] == "unsure", c.Verdict == V::Unsure);
         EXPECT_EQ(json["cyrillic_letters"], found.Letters);
         EXPECT_EQ(json["reads_alike"], c.ReadAlike);
@@ -636,10 +635,166 @@ TEST(DbfFixSettles, CodePageAndRecordCountByTheRecords)
         EXPECT_EQ(RunDbfFix(check).status, 0) << c.Label;
     }
     // Scripts get both findings.
-    const auto shown = nlohmann::json::parse(RunDbfFix({"show", "--json", dir.File("settle.dbf")}).out);
+    const auto shown = JsonLines(RunDbfFix({"show", "--json", dir.File("settle.dbf")}).out).at(0);
     // The byte written now names the encoding: nothing more to write.
-    EXPECT_EQ(shown["tables"][0]["encoding"]["verdict"], "already-named");
-    EXPECT_EQ(shown["tables"][0]["encoding"]["charset"], "IBM866");
-    EXPECT_TRUE(shown["tables"][0]["encoding"]["codepage"].is_null());
-    EXPECT_TRUE(shown["tables"][0]["record_count_check"].is_object());
+    EXPECT_EQ(shown["encoding"]["verdict"], "already-named");
+    EXPECT_EQ(shown["encoding"]["charset"], "IBM866");
+    EXPECT_TRUE(shown["encoding"]["codepage"].is_null());
+    EXPECT_TRUE(shown["record_count_check"].is_object());
+}
+
+namespace {
+
+// A table whose second record is marked deleted.
+TBytes WithSecondDeleted(TTableLayout layout)
+{
+    TBytes image = layout.Build();
+    image.at(layout.ComputedHeaderLength() + layout.ComputedRecordLength()) = '*';
+    return image;
+}
+
+TTableLayout BinaryIdTable()
+{
+    TTableLayout layout;
+    layout.fields = {{"ID", 'I', 4}, {"NAME", 'C', 10}};
+    layout.recordCount = 1;
+    layout.rows = {{std::string("\x01\x00\x00\x80", 4), "Ivan"}};
+    return layout;
+}
+
+// Four Cyrillic letters: too few to tell an encoding by.
+TTableLayout FewLettersTable()
+{
+    TTableLayout layout = BinaryIdTable();
+    layout.fields = {{"NAME", 'C', 10}};
+    layout.rows = {{Encode("Иван", TText::Win1251)}};
+    return layout;
+}
+
+// The widths add up to 11, the header says records are 15 long.
+TTableLayout WidthsShortOfTheRecord()
+{
+    TTableLayout layout = PeopleTable(TText::Ascii, 0x65, 2);
+    layout.fields = {{"A", 'C', 4}, {"B", 'C', 6}};
+    layout.rows = {{"abcd", "efghij"}};
+    layout.recordLength = 15;
+    return layout;
+}
+
+}  // namespace
+
+// show --records reads the first records as a reader places them by the
+// header, in the encoding the header names, another byte names, or the
+// records are found to be in.
+TEST(ShowRecords, ReadThroughTheHeaderInTheEncodingAsked)
+{
+    const std::string ivanov = "Иванов Иван Петрович" + std::string(40, ' ');
+    const std::string ivanov866 = Encode("Иванов Иван Петрович", TText::Dos866);
+    struct TCase {
+        const char* Label;
+        TBytes Table;
+        std::vector<std::string> Options;
+        std::string Charset;  // "" where the texts are not read in any
+        std::size_t Rows;
+        std::string FirstValue;  // of the first record; "" where not checked
+        const char* Told;        // in the people's output
+        const char* Stop;        // "" where as many records as asked were shown
+    };
+    const TCase cases[] = {
+        {"by the header's byte", PeopleTable(TText::Dos866, 0x65, 3).Build(), {"--records", "2"}, "IBM866", 2, ivanov,
+         "«Иванов Иван Петрович»", ""},
+        {"no byte: bytes shown as they are", PeopleTable(TText::Dos866, 0, 3).Build(), {"--records", "2"}, "", 2,
+         Escaped(std::span(reinterpret_cast<const TByte*>(ivanov866.data()), ivanov866.size())) +
+             std::string(40, ' '),
+         "не называет кодировку", ""},
+        {"by another byte", PeopleTable(TText::Dos866, 0, 3).Build(), {"--records", "1", "--codepage", "38"},
+         "IBM866", 1, ivanov, "(по --codepage)", ""},
+        {"by the texts", PeopleTable(TText::Win1251, 0, 12).Build(), {"--records", "1", "--codepage=auto"},
+         "WINDOWS-1251", 1, ivanov, "(найдена по записям)", ""},
+        {"the texts too few to tell", FewLettersTable().Build(), {"--records", "1", "--codepage=auto"}, "", 1, "",
+         "по текстам записей кодировка не определена", ""},
+        {"deleted, and past the header's count", WithSecondDeleted(WithCounts(PeopleTable(TText::Dos866, 0x65, 0), 1, 3)),
+         {"--records", "9"}, "IBM866", 3, ivanov, "№ 2 (удалена) (за последней записью", "дальше метка конца файла"},
+        {"binary fields in hex", BinaryIdTable().Build(), {"--records", "1"}, "IBM866", 1, "01000080",
+         "0x01000080", ""},
+        {"a record cut short", WithCounts(PeopleTable(TText::Dos866, 0x65, 0), 2, 1, 57).Build(), {"--records", "3"},
+         "IBM866", 1, ivanov, "запись 2 обрезана концом файла", "запись 2 обрезана концом файла"},
+        {"placed by the widths, not the record length", WidthsShortOfTheRecord().Build(), {"--records", "1"}, "IBM866",
+         1, "abcd", "«efghij»", ""},
+        {"dBase 7's descriptors place no field", DBase7Tables()[0], {"--records", "1"},
+         std::string(CodePageEncoding(DBase7Tables()[0].at(29))), 0, "", "dBase 7",
+         "записи таблицы dBase 7"},
+    };
+    TScratchDir dir;
+    for (const auto& c : cases) {
+        const std::string name = dir.File("records.dbf");
+        WriteAll(name, c.Table);
+        std::vector<std::string> arguments{"show"};
+        arguments.insert(arguments.end(), c.Options.begin(), c.Options.end());
+        arguments.push_back(name);
+        const TCliRun people = RunDbfFix(arguments);
+        EXPECT_NE(people.out.find(c.Told), std::string::npos) << c.Label << ":\n" << people.out << people.err;
+        arguments.insert(arguments.begin() + 1, "--json");
+        const TCliRun scripts = RunDbfFix(arguments);
+        EXPECT_EQ(people.status, scripts.status) << c.Label;
+        const auto records = JsonLines(scripts.out).at(0)["records"];
+        ASSERT_TRUE(records.is_object()) << c.Label << scripts.out;
+        EXPECT_EQ(records["charset"].is_null() ? "" : records["charset"].get<std::string>(), c.Charset) << c.Label;
+        EXPECT_EQ(records["rows"].size(), c.Rows) << c.Label;
+        if (!c.FirstValue.empty()) {
+            EXPECT_EQ(records["rows"].at(0)["values"].at(0), c.FirstValue) << c.Label;
+        }
+        EXPECT_EQ(records["stop"].is_null() ? "" : records["stop"].get<std::string>().substr(0, std::strlen(c.Stop)),
+                  c.Stop)
+            << c.Label;
+        for (const auto& row : records["rows"]) EXPECT_EQ(row["values"].size(), records["fields"].size()) << c.Label;
+        EXPECT_EQ(ReadAll(name), c.Table) << c.Label << ": looking writes nothing";
+    }
+}
+
+// The records' texts are read by the system's converter (iconv; Windows's
+// code pages under wine): every encoding a code page byte names reads, and
+// bytes that do not decode are told, not guessed.
+TEST(ShowRecords, TextsReadByTheSystemsConverter)
+{
+    struct TCase {
+        const char* Charset;
+        std::string Bytes;
+        std::optional<std::string> Text;
+    };
+    const TCase cases[] = {
+        {"IBM866", "\x88\xA2\xA0\xAD", "Иван"},
+        {"WINDOWS-1251", "\xC8\xE2\xE0\xED", "Иван"},
+        {"KOI8-R", "\xE9\xD7\xC1\xCE", "Иван"},
+        {"MAC-CYRILLIC", "\x88\xE2\xE0\xED", "Иван"},
+        {"ISO-8859-5", "\xB8\xD2\xD0\xDD", "Иван"},
+        {"CP932", "\x93\xFA\x96\x7B", "日本"},
+        {"WINDOWS-1252", "caf\xE9", "café"},
+        {"IBM850", "caf\x82", "café"},
+        {"MACINTOSH", "caf\x8E", "café"},
+        {"UTF-8", "\xD0\x98", "И"},
+        {"IBM866", "", ""},
+        {"UTF-8", "\xD0", std::nullopt},
+        {"CP932", "\x93", std::nullopt},
+        {"NO-SUCH-ENCODING", "abc", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto bytes = std::span(reinterpret_cast<const TByte*>(c.Bytes.data()), c.Bytes.size());
+        EXPECT_EQ(DecodeText(c.Charset, bytes), c.Text) << c.Charset << " " << c.Bytes;
+    }
+    // Each byte's encoding reads, or the records say the system lacks it.
+    for (const auto& page : KnownCodePages()) {
+        TRecordsAsk ask;
+        ask.Count = 1;
+        ask.CodePage = page.Byte;
+        const TRecordsShown shown = ChooseEncoding(ask, 0, "");
+        EXPECT_NE(shown.Charset.empty(), shown.NotDecoded.empty()) << static_cast<int>(page.Byte);
+        EXPECT_TRUE(shown.Charset.empty() || shown.Charset == page.Encoding) << static_cast<int>(page.Byte);
+        const std::string ascii = "NAME 12";
+        if (!shown.Charset.empty()) {
+            EXPECT_EQ(DecodeText(shown.Charset, std::span(reinterpret_cast<const TByte*>(ascii.data()), ascii.size())),
+                      ascii)
+                << page.Encoding;
+        }
+    }
 }

@@ -182,6 +182,17 @@ std::vector<TBytes> DBase7Tables()
     };
 }
 
+std::string HexText(const TBytes& bytes)
+{
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (const auto b : bytes) {
+        text += kDigits[b >> 4U];
+        text += kDigits[b & 0x0FU];
+    }
+    return text;
+}
+
 TBytes ReadAll(const std::filesystem::path& path)
 {
     // In one read of the whole size: the fuzz target reads every table twice

@@ -97,6 +97,8 @@ TTableLayout VisualFoxProUnderDBase3Table();
 std::vector<TBytes> DBase7Tables();
 
 TBytes ReadAll(const std::filesystem::path& path);
+// Bytes as lower-case hex digits, as backups and --json carry them.
+std::string HexText(const TBytes& bytes);
 void WriteAll(const std::filesystem::path& path, const TBytes& bytes);
 
 // A local file's URL as desktops and Explorer write it (file:///dir/name,

@@ -3,6 +3,7 @@
 
 #include "NotifyUser.h"
 #include "ProcessFile.h"
+#include "Russian.h"
 #include "TableReport.h"
 
 #include <nlohmann/json.hpp>
@@ -149,7 +150,7 @@ std::optional<TBackup> Parse(const std::string& text, std::string& why)
         return std::nullopt;
     }
     if (n > HeaderLengthOf(*before) || n > HeaderLengthOf(*after) || n > backup.Size) {
-        why = "образы заголовка (" + std::to_string(n) + " байт) длиннее заголовка, что они указывают";
+        why = "образы заголовка (" + CountOf(n, kBytes) + ") длиннее заголовка, что они указывают";
         return std::nullopt;
     }
     if (HeaderLengthOf(*before) != HeaderLengthOf(*after) || RecordLengthOf(*before) != RecordLengthOf(*after)) {
@@ -261,7 +262,7 @@ void RestoreTable(const std::string& path, bool named, const std::vector<const T
                            "если это та же таблица, укажите её: --table ПУТЬ");
         } else if (backup.Size != *size) {
             Refuse(report, "длина таблицы изменилась после исправления (" + std::to_string(backup.Size) + " → " +
-                               std::to_string(*size) + " байт); не восстановлена");
+                               CountOf(*size, kBytes) + "); не восстановлена");
         } else if (HeaderLengthOf(backup.Before) != HeaderLengthOf(state) ||
                    RecordLengthOf(backup.Before) != RecordLengthOf(state)) {
             Refuse(report, "копия описывает другое устройство таблицы (длину заголовка или записи); не восстановлена");

@@ -3,22 +3,27 @@
 
 #include "Backup.h"
 #include "NotifyUser.h"
+#include "Progress.h"
+#include "Russian.h"
 #include "System.h"
 #include "TablePaths.h"
 #include "TableReport.h"
 #include "Version.h"
 
 #include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <span>
+#include <sstream>
+#include <tuple>
 
 namespace {
 
@@ -42,51 +47,6 @@ private:
     void (*FPrevious)(int);
 };
 
-// The one-line counter on a terminal's stderr, redrawn at most ten times a
-// second, out of the way of the lines written to stdout.
-class TProgress {
-public:
-    TProgress(std::ostream& err, bool enabled, std::size_t total) : FErr(err), FEnabled(enabled && total > 1), FTotal(total) {}
-    ~TProgress() { Hide(); }
-    TProgress(const TProgress&) = delete;
-    TProgress& operator=(const TProgress&) = delete;
-
-    void Done(std::size_t done)
-    {
-        if (!FEnabled) return;
-        const auto now = std::chrono::steady_clock::now();
-        if (FDrawn && now - FLast < std::chrono::milliseconds(100)) return;
-        FLast = now;
-        FText = "обработано " + std::to_string(done) + " из " + std::to_string(FTotal);
-        Draw();
-    }
-    void Hide()
-    {
-        if (!FVisible) return;
-        FErr << '\r' << std::string(FText.size(), ' ') << '\r' << std::flush;
-        FVisible = false;
-    }
-    void Show()
-    {
-        if (FDrawn && !FVisible) Draw();
-    }
-
-private:
-    void Draw()
-    {
-        FErr << '\r' << FText << std::flush;
-        FDrawn = FVisible = true;
-    }
-
-    std::ostream& FErr;
-    bool FEnabled;
-    std::size_t FTotal;
-    bool FDrawn = false;
-    bool FVisible = false;
-    std::string FText;
-    std::chrono::steady_clock::time_point FLast{};
-};
-
 // The choices as the options spell them, with the window's defaults.
 struct TChoiceOptions {
     std::string Offsets = "keep";
@@ -105,10 +65,17 @@ TDetectionAsks AsksOf(const TChoiceOptions& o)
 struct TCommand {
     std::vector<std::string> Paths;
     bool Recursive = false;
+    bool Follow = false;         // -r walks links to folders too
+    std::string FilesFrom;       // a list of more paths, "-" for stdin
+    bool NulSeparated = false;   // the list's names end with NUL bytes (find -print0)
     bool Json = false;
+    bool Quiet = false;    // only the tables that need or got a change, or failed, and the count
+    bool Verbose = false;  // the findings under each table's line
     std::string BackupFolder;
     std::string Table;  // restore: the table every backup goes into
     TChoiceOptions Choices;
+    std::uint64_t Records = 0;   // show: the first records, field by field
+    std::string RecordsCodePage; // show: the encoding they are read in, "auto" or a code page byte
 };
 
 std::optional<std::chrono::year_month_day> ParseDate(const std::string& text)
@@ -168,6 +135,14 @@ std::optional<std::string> IndexFlagNote(const TChoiceOptions& o, const TIndexBe
     return std::nullopt;
 }
 
+// A whole number from low to high in decimal digits, no sign, no spaces.
+bool IsNumberIn(const std::string& value, std::uint64_t low, std::uint64_t high)
+{
+    if (value.empty() || value.size() > 6 || value.find_first_not_of("0123456789") != std::string::npos) return false;
+    const std::uint64_t number = std::stoull(value);
+    return number >= low && number <= high;
+}
+
 CLI::Validator OneOf(std::vector<std::string> values, const std::string& expected)
 {
     return CLI::Validator(
@@ -201,7 +176,7 @@ void AddChoiceOptions(CLI::App& command, TChoiceOptions& o)
             ->check(OneOf({"auto", "clear", "keep"}, "auto, clear или keep"));
     command.add_flag("--keep-index-flag", o.KeepIndexFlag, "то же, что --index-flag=keep")->excludes(indexFlag);
     command.add_option("--date", o.Date, "вставить дату последнего изменения")
-        ->type_name("today|YYYY-MM-DD")
+        ->type_name("today|ГГГГ-ММ-ДД")
         ->check(CLI::Validator(
             // cppcheck-suppress constParameter ; CLI11 hands validators a value they may change
             [](std::string& value) {
@@ -211,19 +186,28 @@ void AddChoiceOptions(CLI::App& command, TChoiceOptions& o)
             ""));
 }
 
-// A table's report line or block goes out with the counter out of its way.
+// A table's report line or block goes out with the counter out of its way;
+// the counter comes back at its next redraw, not after every line.
 template <typename Print>
 void Emit(TProgress& progress, Print print)
 {
     progress.Hide();
     print();
-    progress.Show();
 }
 
-void TellSkipped(const TPathList& list, std::ostream& err)
-{
-    for (const auto& line : list.Skipped) err << line << "\n";
-}
+// The tables of a run, told what was passed over as the walk finds it; the
+// counter knows the total only where no folder is walked.
+struct TRunTables {
+    TProgress Progress;
+    TTableWalk Walk;
+
+    TRunTables(const TCommand& command, std::ostream& err, bool progressAsked)
+        : Progress(err, progressAsked, command.Recursive ? std::nullopt : std::optional(command.Paths.size())),
+          Walk(command.Paths, command.Recursive, command.Follow,
+               [this, &err](const std::string& line) { Emit(Progress, [&] { err << ShownName(line) << "\n"; }); })
+    {
+    }
+};
 
 int Interrupted(std::ostream& err)
 {
@@ -231,45 +215,153 @@ int Interrupted(std::ostream& err)
     return esInterrupted;
 }
 
+// The closing count: the tables by how they came out, those that failed
+// grouped by reason, so that a thousand tables refused for one reason are
+// one line.
+struct TTally {
+    std::size_t Right = 0;
+    std::size_t Changes = 0;
+    std::size_t Failed = 0;
+    std::map<std::string, std::size_t> Reasons;
+
+    void Add(TTableOutcome outcome, const TTableReport& report)
+    {
+        switch (outcome) {
+        case TTableOutcome::Right: ++Right; break;
+        case TTableOutcome::Changes: ++Changes; break;
+        case TTableOutcome::Failed:
+            ++Failed;
+            ++Reasons[PlainReason(report)];
+            break;
+        }
+    }
+    [[nodiscard]] std::size_t Done() const { return Right + Changes + Failed; }
+    void PrintReasons(std::ostream& out) const
+    {
+        for (const auto& [reason, count] : Reasons) out << "  " << count << " × " << reason << "\n";
+    }
+    void PutReasons(TJsonWriter& json) const
+    {
+        json.Key("failures").Array();
+        for (const auto& [reason, count] : Reasons) json.Object().Put("reason", reason).Put("tables", count).End();
+        json.End();
+    }
+};
+
+// Where a table's word goes: a failure to stderr alone, so that stdout
+// holds the tables dealt with and a script or a pager sees them unmixed;
+// with --json the table's object goes to stdout as well, as every table's
+// does. Tables that are right are left out under --quiet.
+class TTableOutput {
+public:
+    TTableOutput(const TCommand& command, std::ostream& out, std::ostream& err, TProgress& progress)
+        : FCommand(command), FOut(out), FErr(err), FProgress(progress)
+    {
+    }
+
+    template <typename PeoplesForm>
+    void Tell(const TTableReport& report, TTableOutcome outcome, PeoplesForm peoples)
+    {
+        Emit(FProgress, [&] {
+            if (outcome == TTableOutcome::Failed) {
+                Finish();  // in the order they happened, where both streams meet
+                std::ostringstream line;
+                peoples(line);
+                FErr << line.str() << std::flush;
+            }
+            if (FCommand.Json) {
+                // One object a line, out within a tenth of a second: a pipe
+                // sees the tables as they are done, without a write for each.
+                TJsonWriter json(FLines);
+                ToJson(report, json);
+                FLines += '\n';
+                if (FLines.size() >= kLinesHeld || std::chrono::steady_clock::now() - FFlushed >= kLinesDelay) Finish();
+            } else if (outcome != TTableOutcome::Failed && !(FCommand.Quiet && outcome == TTableOutcome::Right)) {
+                peoples(FOut);
+            }
+        });
+    }
+
+    // check's and fix's form: the table's line, with --verbose what the
+    // records show under it.
+    void TellLine(const TTableReport& report, TTableOutcome outcome, const std::string& line)
+    {
+        Tell(report, outcome, [&](std::ostream& stream) {
+            stream << line << "\n";
+            if (FCommand.Verbose) PrintFindings(report, stream);
+        });
+    }
+
+    // Writes out the lines held; before the closing count.
+    void Finish()
+    {
+        FOut << FLines << std::flush;
+        FLines.clear();
+        FFlushed = std::chrono::steady_clock::now();
+    }
+
+private:
+    const TCommand& FCommand;
+    std::ostream& FOut;
+    std::ostream& FErr;
+    TProgress& FProgress;
+    static constexpr std::size_t kLinesHeld = 64 * 1024;
+    static constexpr auto kLinesDelay = std::chrono::milliseconds(100);
+    std::string FLines;  // JSON lines not yet written
+    std::chrono::steady_clock::time_point FFlushed{};
+};
+
+// The last line of a --json run: the count, as the people's output closes.
+void PrintSummaryJson(std::ostream& out, std::initializer_list<std::pair<const char*, std::size_t>> counts,
+                      const TTally& tally, int status)
+{
+    std::string line;
+    TJsonWriter json(line);
+    json.Object().Key("summary").Object();
+    for (const auto& [key, count] : counts) json.Put(key, count);
+    json.Put("failed", tally.Failed);
+    tally.PutReasons(json);
+    json.Put("tables", tally.Done()).Put("exit_status", status).Put("interrupted", gInterrupted != 0).End().End();
+    out << line << "\n";
+}
+
 int Show(const TCommand& command, std::ostream& out, std::ostream& err, bool progressAsked)
 {
-    const TPathList list = CollectTables(command.Paths, false);
-    TProgress progress(err, progressAsked, list.Tables.size());
-    nlohmann::json tables = nlohmann::json::array();
-    int status = esOk;
-    std::size_t done = 0;
+    TRecordsAsk records;
+    records.Count = command.Records;
+    records.AutoCodePage = command.RecordsCodePage == "auto";
+    if (!command.RecordsCodePage.empty() && !records.AutoCodePage) {
+        records.CodePage = static_cast<TByte>(std::stoul(command.RecordsCodePage));
+    }
+    TRunTables run(command, err, progressAsked);
+    TProgress& progress = run.Progress;
+    TTableOutput output(command, out, err, progress);
+    TTally tally;
     TIndexFiles indexFiles;
-    for (const auto& path : list.Tables) {
-        if (gInterrupted) break;
-        TTableReport report = ReadTable(path, std::nullopt);
+    for (std::string path; !gInterrupted && run.Walk.Next(path);) {
+        TTableReport report = ReadTable(path, std::nullopt, {}, records);
         report.Index = indexFiles.Beside(path);
-        if (!report.Read) status = esFailed;
-        if (command.Json) {
-            tables.push_back(ToJson(report));
-        } else {
-            Emit(progress, [&] { PrintShow(report, out); });
-        }
-        progress.Done(++done);
+        const TTableOutcome outcome = report.Read ? TTableOutcome::Right : TTableOutcome::Failed;
+        tally.Add(outcome, report);
+        output.Tell(report, outcome, [&](std::ostream& stream) { PrintShow(report, stream); });
+        progress.Done(tally.Done());
     }
     progress.Hide();
-    if (command.Json) out << nlohmann::json{{"tables", tables}}.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    output.Finish();
+    const int status = tally.Failed > 0 || run.Walk.FolderUnreadable() ? esFailed : esOk;
+    if (command.Json) PrintSummaryJson(out, {{"read", tally.Right}}, tally, gInterrupted ? esInterrupted : status);
     return gInterrupted ? Interrupted(err) : status;
 }
 
 int Check(const TCommand& command, std::ostream& out, std::ostream& err, bool progressAsked)
 {
     const TCorrectionChoices choices = ToChoices(command.Choices);
-    const TPathList list = CollectTables(command.Paths, command.Recursive);
-    TellSkipped(list, err);
-    TProgress progress(err, progressAsked, list.Tables.size());
-    nlohmann::json tables = nlohmann::json::array();
-    int status = list.FolderUnreadable ? esFailed : esOk;
-    std::size_t wouldChange = 0;
-    std::size_t right = 0;
-    std::size_t failed = 0;
+    TRunTables run(command, err, progressAsked);
+    TProgress& progress = run.Progress;
+    TTableOutput output(command, out, err, progress);
+    TTally tally;
     TIndexFiles indexFiles;
-    for (const auto& path : list.Tables) {
-        if (gInterrupted) break;
+    for (std::string path; !gInterrupted && run.Walk.Next(path);) {
         const TIndexBeside beside = indexFiles.Beside(path);
         TCorrectionChoices tableChoices = choices;
         SettleIndexFlag(command.Choices, beside, tableChoices);
@@ -280,28 +372,25 @@ int Check(const TCommand& command, std::ostream& out, std::ostream& err, bool pr
                 report.Notes.push_back(*note);
             }
         }
-        if (!report.Correctable()) {
-            ++failed;
-            status = esFailed;
-        } else if (report.WouldChange()) {
-            ++wouldChange;
-            status = std::max<int>(status, esWouldChange);
-        } else {
-            ++right;
-        }
-        if (command.Json) {
-            tables.push_back(ToJson(report));
-        } else {
-            Emit(progress, [&] { PrintCheck(report, out); });
-        }
-        progress.Done(wouldChange + right + failed);
+        const TTableOutcome outcome = CheckOutcome(report);
+        tally.Add(outcome, report);
+        output.TellLine(report, outcome, CheckLine(report));
+        progress.Done(tally.Done());
     }
     progress.Hide();
+    output.Finish();
+    // A table that could not be checked outweighs one that would change: the
+    // run did not see all it was asked to, and 1 would let a script take the
+    // answer for complete.
+    const int status =
+        tally.Failed > 0 || run.Walk.FolderUnreadable() ? esFailed : tally.Changes > 0 ? esWouldChange : esOk;
     if (command.Json) {
-        out << nlohmann::json{{"tables", tables}}.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+        PrintSummaryJson(out, {{"would_change", tally.Changes}, {"right", tally.Right}}, tally,
+                         gInterrupted ? esInterrupted : status);
     } else {
-        out << "Будут исправлены: " << wouldChange << ", в порядке: " << right << ", не прочитаны или отказ: " << failed
-            << "\n";
+        out << "Будут исправлены: " << tally.Changes << ", в порядке: " << tally.Right
+            << ", не прочитаны или отказ: " << tally.Failed << "\n";
+        tally.PrintReasons(out);
     }
     return gInterrupted ? Interrupted(err) : status;
 }
@@ -312,29 +401,37 @@ int Check(const TCommand& command, std::ostream& out, std::ostream& err, bool pr
 // bytes about to be overwritten are those its backup holds.
 enum class TBackupPass { None, Save, Write };
 
+// What fix is asked to do besides the choices.
+struct TFixAsks {
+    std::string BackupFolder;
+    bool Findings = false;  // what the records show, for --json, even where no choice needs it
+};
+
 TTableReport FixTable(const std::string& path, const TCorrectionChoices& choices, const TChoiceOptions& asked,
-                      const TIndexBeside& beside, const std::string& backupFolder, TBackupPass pass,
+                      const TIndexBeside& beside, const TFixAsks& fixAsks, TBackupPass pass,
                       const TTableReport* saved = nullptr)
 {
     TTableReport report;
     report.Path = path;
     report.Index = beside;
+    if (auto problem = PathProblem(path)) {
+        report.Messages.push_back(std::move(*problem));
+        report.Fix = TFixState::NotCorrected;
+        return report;
+    }
     TMessageCollector collector(report.Messages);
     TCorrectionOptions options;
     options.SkipUnchanged = true;
     options.RefuseUntrustedLayout = true;
     TCorrectionChoices tableChoices = choices;
     SettleIndexFlag(asked, beside, tableChoices);
-    TCorrectionChoices settled = tableChoices;
     const TDetectionAsks asks = AsksOf(asked);
     // Settled as check settles them, on the table as it is held.
     options.AdjustChoices = [&](TDBF& table, TCorrectionChoices& adjusted) {
-        if (asks.CodePage || asks.RecordCount) {
-            report.Findings = InspectTable(table);
-            report.Notes = SettleChoices(*report.Findings, asks, adjusted);
-        }
+        DescribeTable(table, report);
+        if (asks.CodePage || asks.RecordCount || fixAsks.Findings) report.Findings = InspectTable(table);
+        if (asks.CodePage || asks.RecordCount) report.Notes = SettleChoices(*report.Findings, asks, adjusted);
         if (const auto note = IndexFlagNote(asked, beside, table.Header().MdxFlag)) report.Notes.push_back(*note);
-        settled = adjusted;
     };
     options.BeforeWrite = [&](std::span<const TByte> before, std::span<const TByte> after) {
         report.Before.assign(before.begin(), before.end());
@@ -353,7 +450,7 @@ TTableReport FixTable(const std::string& path, const TCorrectionChoices& choices
             NotifyUser("Таблица не находится по имени: резервная копия не записана, таблица не изменена");
             return false;
         }
-        const auto name = SaveBackup(backupFolder, {2, identity->Path, identity->Id, identity->Size, report.Before,
+        const auto name = SaveBackup(fixAsks.BackupFolder, {2, identity->Path, identity->Id, identity->Size, report.Before,
                                                     report.After});
         if (name) report.BackupFile = *name;
         return false;  // the write comes once the batch's backups are on the disk
@@ -363,16 +460,27 @@ TTableReport FixTable(const std::string& path, const TCorrectionChoices& choices
         switch (outcome.Result) {
         case TCorrectionResult::Written:
             report.Fix = TFixState::Written;
-            report.CodePageSummary = CodePageSummary(outcome.OldCodePage, settled.CodePageChoice);
             break;
         case TCorrectionResult::Unchanged: report.Fix = TFixState::Unchanged; break;
-        case TCorrectionResult::NotCorrected: report.Fix = TFixState::NotCorrected; break;
+        case TCorrectionResult::NotCorrected:
+            report.Fix = TFixState::NotCorrected;
+            if (!report.Messages.empty()) report.Refusal = report.Messages.front();
+            break;
         }
     } catch (const EStreamWriteError& error) {
         report.Messages.push_back(error.what());
         report.Fix = TFixState::WriteFailed;
     }
     report.Changes = DescribeChanges(report.Before, report.After);
+    if (fixAsks.Findings && report.Fix == TFixState::NotCorrected && !report.Read) {
+        // Refused before the correction looked at the header: for --json the
+        // header is read as check reads it, so that both tell the same record.
+        TTableReport looked = ReadTable(path, std::nullopt);
+        report.Read = looked.Read;
+        report.Held = looked.Held;
+        report.Header = std::move(looked.Header);
+        report.Findings = std::move(looked.Findings);
+    }
     return report;
 }
 
@@ -392,13 +500,14 @@ void RemoveBackup(const std::string& name)
 // after all is removed: it would fit no table's history. An interrupt leaves
 // the tables not yet written untouched and unreported.
 void FixBatch(std::span<const std::string> paths, const TCorrectionChoices& choices, const TChoiceOptions& asked,
-              TIndexFiles& indexFiles, const std::string& backupFolder,
+              TIndexFiles& indexFiles, const TFixAsks& fixAsks,
               const std::function<void(const TTableReport&)>& onReport)
 {
+    const std::string& backupFolder = fixAsks.BackupFolder;
     if (backupFolder.empty()) {
         for (const auto& path : paths) {
             if (gInterrupted) break;
-            onReport(FixTable(path, choices, asked, indexFiles.Beside(path), backupFolder, TBackupPass::None));
+            onReport(FixTable(path, choices, asked, indexFiles.Beside(path), fixAsks, TBackupPass::None));
         }
         return;
     }
@@ -407,7 +516,7 @@ void FixBatch(std::span<const std::string> paths, const TCorrectionChoices& choi
     for (const auto& path : paths) {
         if (gInterrupted) break;
         reports.push_back(
-            FixTable(path, choices, asked, indexFiles.Beside(path), backupFolder, TBackupPass::Save));
+            FixTable(path, choices, asked, indexFiles.Beside(path), fixAsks, TBackupPass::Save));
         if (!reports.back().BackupFile.empty()) saved.push_back(reports.back().BackupFile);
     }
     const bool flushed = saved.empty() || gInterrupted || FlushFilesDurably(saved);
@@ -424,7 +533,7 @@ void FixBatch(std::span<const std::string> paths, const TCorrectionChoices& choi
             report.Messages.push_back("Резервные копии не сброшены на диск в папке " + ShownName(backupFolder) +
                                       "; таблица не изменена");
         } else if (!backup.empty()) {
-            report = FixTable(report.Path, choices, asked, indexFiles.Beside(report.Path), backupFolder, TBackupPass::Write,
+            report = FixTable(report.Path, choices, asked, indexFiles.Beside(report.Path), fixAsks, TBackupPass::Write,
                               &report);
             // A write that failed may have left part of the header: its
             // backup is what is left of the old one.
@@ -449,58 +558,60 @@ int Fix(const TCommand& command, std::ostream& out, std::ostream& err, bool prog
             return esFailed;
         }
     }
-    const TPathList list = CollectTables(command.Paths, command.Recursive);
-    TellSkipped(list, err);
-    TProgress progress(err, progressAsked, list.Tables.size());
-    std::size_t written = 0;
-    std::size_t unchanged = 0;
-    std::map<std::string, std::size_t> refusals;  // reason, tables
-    std::size_t refused = 0;
+    TRunTables run(command, err, progressAsked);
+    TProgress& progress = run.Progress;
+    TTableOutput output(command, out, err, progress);
+    TTally tally;
     TIndexFiles indexFiles;
     const auto tell = [&](const TTableReport& report) {
-        if (report.Fix == TFixState::Written) {
-            ++written;
-        } else if (report.Fix == TFixState::Unchanged) {
-            ++unchanged;
-        } else {
-            ++refused;
-            std::string reason;
-            for (const auto& m : report.Messages) reason += (reason.empty() ? "" : "; ") + m;
-            ++refusals[reason];
-        }
-        Emit(progress, [&] { PrintFix(report, out); });
-        progress.Done(written + unchanged + refused);
+        const TTableOutcome outcome = FixOutcome(report);
+        tally.Add(outcome, report);
+        output.TellLine(report, outcome, FixLine(report));
+        progress.Done(tally.Done());
     };
-    const std::span<const std::string> tables(list.Tables);
-    for (std::size_t start = 0; start < tables.size() && !gInterrupted; start += kBackupBatch) {
-        FixBatch(tables.subspan(start, std::min(kBackupBatch, tables.size() - start)), choices, command.Choices,
-                 indexFiles, command.BackupFolder, tell);
+    const TFixAsks fixAsks{command.BackupFolder, command.Json};
+    std::vector<std::string> batch;
+    for (bool more = true; more && !gInterrupted;) {
+        batch.clear();
+        std::string path;
+        while (batch.size() < kBackupBatch && (more = run.Walk.Next(path))) batch.push_back(std::move(path));
+        if (!batch.empty()) FixBatch(batch, choices, command.Choices, indexFiles, fixAsks, tell);
     }
     progress.Hide();
-    out << "Исправлено: " << written << ", уже в порядке: " << unchanged << ", отказ: " << refused << "\n";
-    for (const auto& [reason, count] : refusals) out << "  " << count << " × " << reason << "\n";
-    if (gInterrupted) return Interrupted(err);
-    return refused > 0 || list.FolderUnreadable ? esFailed : esOk;
+    output.Finish();
+    const int status = tally.Failed > 0 || run.Walk.FolderUnreadable() ? esFailed : esOk;
+    if (command.Json) {
+        PrintSummaryJson(out, {{"written", tally.Changes}, {"unchanged", tally.Right}}, tally,
+                         gInterrupted ? esInterrupted : status);
+    } else {
+        out << "Исправлено: " << tally.Changes << ", уже в порядке: " << tally.Right << ", отказ: " << tally.Failed
+            << "\n";
+        tally.PrintReasons(out);
+    }
+    return gInterrupted ? Interrupted(err) : status;
 }
 
 int Restore(const TCommand& command, std::ostream& out, std::ostream& err)
 {
     int status = esOk;
     for (const auto& report : RestoreBackups(command.Paths, command.Table, [] { return gInterrupted != 0; })) {
-        out << ShownName(report.BackupFile) << ": ";
         if (report.Restored) {
-            out << "заголовок восстановлен в " << ShownName(report.Table);
+            out << ShownName(report.BackupFile) << ": заголовок восстановлен в " << ShownName(report.Table);
             if (report.Generations > 1) {
                 out << " (копия " << report.Generation << " из " << report.Generations << ", от новой к старой)";
             }
             out << "\n";
         } else {
+            // A refused backup is told on stderr alone, as a refused table is.
             status = esFailed;
-            out << "отказ" << (report.Table.empty() ? "" : " (" + ShownName(report.Table) + ")") << ": ";
+            std::ostringstream line;
+            line << ShownName(report.BackupFile) << ": отказ"
+                 << (report.Table.empty() ? "" : " (" + ShownName(report.Table) + ")") << ": ";
             for (std::size_t i = 0; i < report.Messages.size(); ++i) {
-                out << (i ? "; " : "") << ShownName(report.Messages[i]);
+                line << (i ? "; " : "") << ShownName(report.Messages[i]);
             }
-            out << "\n";
+            out.flush();
+            err << line.str() << "\n" << std::flush;
         }
     }
     return gInterrupted ? Interrupted(err) : status;
@@ -521,10 +632,122 @@ std::string UsageError(const CLI::ParseError& e)
         return "не указана команда: show, check, fix или restore";
     }
     if (name == "RequiredError") return "не хватает обязательного аргумента или команды (" + what + ")";
+    for (const auto& [error, word, told] : {std::tuple("RequiresError", " requires ", " указывается только вместе с "),
+                                            std::tuple("ExcludesError", " excludes ", " не указывается вместе с ")}) {
+        const auto at = what.find(word);
+        if (name == error && at != std::string::npos) {
+            return what.substr(0, at) + told + what.substr(at + std::string_view(word).size());
+        }
+    }
     if (name == "ArgumentMismatch") return "неверное число значений (" + what + ")";
     if (name == "OptionNotFound") return "нет такого параметра (" + what + ")";
     return "неверная командная строка (" + what + ")";
 }
+
+// How people are told about tables: check and fix take the same three.
+void AddOutputOptions(CLI::App& command, TCommand& c)
+{
+    command.add_flag("--json", c.Json, "вывод для программ: по объекту JSON на строку для каждой таблицы, затем итог");
+    auto* quiet = command.add_flag("-q,--quiet", c.Quiet,
+                                   "называть только таблицы, которые исправлены, будут исправлены или не прочитаны");
+    command.add_flag("-v,--verbose", c.Verbose, "под строкой таблицы: число записей, кодировка текстов, индекс рядом")
+        ->excludes(quiet);
+}
+
+const std::vector<std::string> kCommands{"show", "check", "fix", "restore"};
+
+// The command a misspelt one was meant to be: the one a letter or two away.
+std::optional<std::string> NearestCommand(const std::string& word)
+{
+    for (const auto& command : kCommands) {
+        // Levenshtein distance, small words only.
+        std::vector<std::size_t> row(command.size() + 1);
+        for (std::size_t j = 0; j < row.size(); ++j) row[j] = j;
+        for (std::size_t i = 1; i <= word.size(); ++i) {
+            std::size_t diagonal = row[0];
+            row[0] = i;
+            for (std::size_t j = 1; j <= command.size(); ++j) {
+                const std::size_t above = row[j];
+                row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (word[i - 1] == command[j - 1] ? 0U : 1U)});
+                diagonal = above;
+            }
+        }
+        if (row.back() <= 2 && word.size() <= command.size() + 2) return command;
+    }
+    return std::nullopt;
+}
+
+// A first word that is no command is told as such, with the commands, not
+// as an argument CLI11 did not expect.
+std::optional<std::string> UnknownCommand(const std::vector<std::string>& arguments)
+{
+    const auto first = std::find_if(arguments.begin(), arguments.end(),
+                                    [](const std::string& a) { return a.empty() || a[0] != '-'; });
+    if (first == arguments.end() || std::find(kCommands.begin(), kCommands.end(), *first) != kCommands.end()) {
+        return std::nullopt;
+    }
+    std::string text = "неизвестная команда «" + ShownName(*first) + "»";
+    if (const auto nearest = NearestCommand(*first)) text += " — может быть, " + *nearest + "?";
+    return text + "\nКоманды: show, check, fix, restore";
+}
+
+// CLI11's help with its English words in Russian and its columns lined up by
+// the characters a terminal shows: CLI11 pads by bytes, and a Cyrillic letter
+// is two of them.
+class TRussianFormatter : public CLI::Formatter {
+public:
+    TRussianFormatter()
+    {
+        label("Usage", "Использование");
+        label("OPTIONS", "ПАРАМЕТРЫ");
+        label("SUBCOMMAND", "КОМАНДА");
+        label("SUBCOMMANDS", "КОМАНДЫ");
+        label("Positionals", "Аргументы");
+        label("REQUIRED", "(обязательно)");
+        label("Needs", "требует");
+        label("Excludes", "несовместим с");
+        label("Env", "переменная окружения");
+        label("TEXT", "ТЕКСТ");
+        column_width(36);
+    }
+
+    std::string make_option(const CLI::Option* option, bool positional) const override
+    {
+        // What an option needs or excludes goes with its text, in brackets,
+        // not into the names' column.
+        std::string opts = make_option_opts(option);
+        std::string description = make_option_desc(option);
+        const auto at = std::min(opts.find(" " + get_label("Needs") + ":"), opts.find(" " + get_label("Excludes") + ":"));
+        if (at != std::string::npos) {
+            description += " (" + opts.substr(at + 1) + ")";
+            opts.erase(at);
+        }
+        return Line(make_option_name(option, positional) + opts, description);
+    }
+
+    std::string make_subcommand(const CLI::App* sub) const override
+    {
+        return Line(sub->get_display_name(true), sub->get_description());
+    }
+
+private:
+    // The name in its column, the description beside it, or under it when
+    // the name fills the column.
+    std::string Line(const std::string& name, const std::string& description) const
+    {
+        const std::string indent(column_width_, ' ');
+        std::string line = "  " + name;
+        const std::size_t columns = Columns(line);
+        if (!description.empty()) {
+            line += columns >= column_width_ ? "\n" + indent : std::string(column_width_ - columns, ' ');
+            for (const char c : description) {
+                line += c;
+                if (c == '\n') line += indent;
+            }
+        }
+        return line + "\n";
+    }
+};
 
 const char* const kExitCodes =
     "\nКоды завершения: 0 — всё в порядке (check: ничего не изменится); 1 — check: что-то будет исправлено;\n"
@@ -537,14 +760,7 @@ int DbfFixMain(std::vector<std::string> arguments, std::ostream& out, std::ostre
 {
     CLI::App app{"dbffix — исправление заголовков таблиц dBase III (.dbf) на месте: записи и длина файла не меняются.",
                  "dbffix"};
-    auto formatter = app.get_formatter();
-    formatter->label("Usage", "Использование");
-    formatter->label("OPTIONS", "ПАРАМЕТРЫ");
-    formatter->label("SUBCOMMAND", "КОМАНДА");
-    formatter->label("SUBCOMMANDS", "КОМАНДЫ");
-    formatter->label("Positionals", "Аргументы");
-    formatter->label("REQUIRED", "обязательно");
-    formatter->column_width(34);
+    app.formatter(std::make_shared<TRussianFormatter>());
     app.option_defaults()->group("Параметры");
     app.set_help_flag("-h,--help", "показать эту справку и выйти");
     app.set_version_flag("--version", std::string("dbffix ") + DBFHEADERFIX_VERSION, "показать версию и выйти");
@@ -552,29 +768,60 @@ int DbfFixMain(std::vector<std::string> arguments, std::ostream& out, std::ostre
     app.require_subcommand(1);
 
     TCommand command;
+    // How the tables are named, the same in show, check and fix.
+    const auto addPathOptions = [&command](CLI::App& sub) {
+        sub.add_flag("-r,--recursive", command.Recursive, "обойти папки, искать файлы *.dbf");
+        sub.add_flag("--follow", command.Follow, "с -r идти и по ссылкам на папки");
+        sub.add_option("--files-from", command.FilesFrom, "взять ещё имена из файла, по одному в строке (- : stdin)")
+            ->type_name("ФАЙЛ");
+        sub.add_flag("-0,--null", command.NulSeparated, "имена в --files-from разделены байтом NUL (find -print0)");
+    };
     auto& show = *app.add_subcommand("show", "показать заголовок и описатели полей таблиц");
-    show.add_flag("--json", command.Json, "вывод в JSON для программ");
-    show.add_option("TABLE", command.Paths, "таблицы")->required()->type_name("");
+    auto* records = show.add_option("--records", command.Records, "показать первые N записей поле за полем (N до 1000)")
+                        ->type_name("N")
+                        ->check(CLI::Validator(
+                            [](const std::string& value) {
+                                return IsNumberIn(value, 1, kMaxRecordsShown)
+                                           ? std::string()
+                                           : "ожидается число записей от 1 до " + std::to_string(kMaxRecordsShown);
+                            },
+                            ""));
+    show.add_option("--codepage", command.RecordsCodePage,
+                    "тексты записей читать по байту кодовой страницы N (0–255) или по самим текстам (auto); "
+                    "без него — по байту заголовка")
+        ->type_name("N|auto")
+        ->needs(records)
+        ->check(CLI::Validator(
+            [](const std::string& value) {
+                return value == "auto" || IsNumberIn(value, 0, 255)
+                           ? std::string()
+                           : "ожидается auto или байт кодовой страницы от 0 до 255";
+            },
+            ""));
+    show.add_flag("--json", command.Json, "вывод для программ: по объекту JSON на строку для каждой таблицы, затем итог");
+    addPathOptions(show);
+    show.add_option("ПУТЬ", command.Paths, "таблицы или папки")->type_name("");
 
     auto& check = *app.add_subcommand("check", "сказать, что исправление изменило бы; ничего не записывает");
     AddChoiceOptions(check, command.Choices);
-    check.add_flag("-r,--recursive", command.Recursive, "обойти папки, искать файлы *.dbf");
-    check.add_flag("--json", command.Json, "вывод в JSON для программ");
-    check.add_option("PATH", command.Paths, "таблицы или папки")->required()->type_name("");
+    addPathOptions(check);
+    AddOutputOptions(check, command);
+    check.add_option("ПУТЬ", command.Paths, "таблицы или папки")->type_name("");
 
     auto& fix = *app.add_subcommand("fix", "исправить заголовки таблиц");
     AddChoiceOptions(fix, command.Choices);
-    fix.add_flag("-r,--recursive", command.Recursive, "обойти папки, искать файлы *.dbf");
+    addPathOptions(fix);
+    AddOutputOptions(fix, command);
     fix.add_option("--backup", command.BackupFolder, "сохранять прежние заголовки в этой папке перед записью")
-        ->type_name("DIR");
-    fix.add_option("PATH", command.Paths, "таблицы или папки")->required()->type_name("");
+        ->type_name("ПАПКА");
+    fix.add_option("ПУТЬ", command.Paths, "таблицы или папки")->type_name("");
 
     auto& restore = *app.add_subcommand("restore", "вернуть заголовки из резервных копий");
     restore.add_option("--table", command.Table,
                        "восстановить в эту таблицу, какую бы ни называли копии (она переименована, "
                        "перенесена или восстановлена из архива)")
-        ->type_name("PATH");
-    restore.add_option("BACKUP", command.Paths, "файлы резервных копий (*.dbfbak) или папки с ними")
+        ->type_name("ТАБЛИЦА");
+    restore.add_option("КОПИЯ", command.Paths, "файлы резервных копий (*.dbfbak) или папки с ними")
         ->required()
         ->type_name("");
 
@@ -583,6 +830,10 @@ int DbfFixMain(std::vector<std::string> arguments, std::ostream& out, std::ostre
         sub->set_help_flag("-h,--help", "показать эту справку и выйти");
     }
 
+    if (const auto unknown = UnknownCommand(arguments)) {
+        err << "dbffix: " << *unknown << "\nСправка: dbffix --help\n";
+        return esUsage;
+    }
     try {
         std::reverse(arguments.begin(), arguments.end());  // CLI11 takes them last first
         app.parse(arguments);
@@ -595,6 +846,34 @@ int DbfFixMain(std::vector<std::string> arguments, std::ostream& out, std::ostre
     } catch (const CLI::ParseError& e) {
         err << "dbffix: " << UsageError(e) << "\nСправка: dbffix --help\n";
         return esUsage;
+    }
+
+    if (!restore.parsed()) {
+        if (!command.FilesFrom.empty()) {
+            std::ifstream file;
+            std::istream* list = &std::cin;
+            std::error_code error;
+            if (command.FilesFrom != "-") {
+                if (std::filesystem::is_directory(NativePath(command.FilesFrom), error)) {
+                    err << "dbffix: --files-from " << ShownName(command.FilesFrom) << ": это папка, а не список файлов\n";
+                    return esUsage;
+                }
+                file.open(NativePath(command.FilesFrom), std::ios::binary);
+                if (!file) {
+                    err << "dbffix: --files-from " << ShownName(command.FilesFrom) << ": не открывается\n";
+                    return esUsage;
+                }
+                list = &file;
+            }
+            std::string reason;
+            if (!ReadFileList(*list, command.NulSeparated, command.Paths, reason)) {
+                err << "dbffix: --files-from " << ShownName(command.FilesFrom) << ": " << reason << "\n";
+                return esUsage;
+            }
+        } else if (command.Paths.empty()) {
+            err << "dbffix: не названо ни одной таблицы\nСправка: dbffix --help\n";
+            return esUsage;
+        }
     }
 
     TInterruptGuard interrupts;

@@ -10,6 +10,8 @@ if(NOT nlohmann_json_FOUND)
   include(${PROJECT_SOURCE_DIR}/cmake/HostHeaders.cmake)
   dbf_host_headers(nlohmann_json nlohmann json.hpp)
 endif()
-add_library(dbfdetect STATIC ${CMAKE_CURRENT_LIST_DIR}/Detection.cpp)
+# The plurals of the nouns its lines count, shared with dbffix's own.
+add_library(dbfdetect STATIC ${CMAKE_CURRENT_LIST_DIR}/Detection.cpp ${CMAKE_CURRENT_LIST_DIR}/Russian.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/JsonWriter.cpp)
 target_include_directories(dbfdetect PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(dbfdetect PUBLIC dbfcore nlohmann_json::nlohmann_json)

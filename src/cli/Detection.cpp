@@ -3,8 +3,9 @@
 
 #include "DbfFormat.h"
 #include "ProcessFile.h"
+#include "Russian.h"
 
-#include <nlohmann/json.hpp>
+#include "JsonWriter.h"
 
 #include <algorithm>
 #include <array>
@@ -516,8 +517,8 @@ TRecordCountCheck CheckRecordCount(const TDBFHeader& header, std::uint64_t fileL
         return countLeft("длина заголовка " + std::to_string(check.HeaderLength) + " меньше 32 байт");
     }
     if (check.HeaderLength > fileLength) {
-        return countLeft("заголовок (" + std::to_string(check.HeaderLength) + " байт) длиннее файла (" +
-                         std::to_string(fileLength) + " байт)");
+        return countLeft("заголовок (" + CountOf(check.HeaderLength, kBytes) + ") длиннее файла (" +
+                         CountOf(fileLength, kBytes) + ")");
     }
     const std::uint64_t data = fileLength - check.HeaderLength;
     const std::uint16_t length = check.RecordLength;
@@ -592,7 +593,7 @@ TRecordCountCheck CheckRecordCount(const TDBFHeader& header, std::uint64_t fileL
             return countLeft("после записей по счёту заголовка не старые записи и не нулевые байты");
         }
         check.Verdict = TRecordCountVerdict::PartialRecord;
-        return countLeft("последняя запись неполная (" + std::to_string(check.PartialBytes) + " байт из " +
+        return countLeft("последняя запись неполная (" + CountOf(check.PartialBytes, kBytes) + " из " +
                          std::to_string(length) + ")");
     }
     const TCountReading& only = explaining.front();
@@ -695,51 +696,57 @@ std::optional<TByte> CodePageOf(std::string_view charset)
     return WrittenCodePageOf(charset);
 }
 
+std::size_t Utf8SequenceAt(std::span<const TByte> bytes, std::size_t at, std::uint32_t* codePoint)
+{
+    const TByte c = bytes[at];
+    std::size_t extra = 0;
+    std::uint32_t code = 0;
+    if (c < 0x80) {
+        code = c;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+        extra = 1;
+        code = c & 0x1FU;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        extra = 2;
+        code = c & 0x0FU;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        extra = 3;
+        code = c & 0x07U;
+    } else {
+        return 0;
+    }
+    if (extra >= bytes.size() - at) return 0;
+    for (std::size_t k = 1; k <= extra; ++k) {
+        const TByte next = bytes[at + k];
+        if ((next & 0xC0U) != 0x80U) return 0;
+        code = (code << 6) | (next & 0x3FU);
+    }
+    // Overlong forms, surrogates and code points beyond Unicode.
+    if ((extra == 2 && code < 0x800) || (extra == 3 && (code < 0x10000 || code > 0x10FFFF)) ||
+        (code >= 0xD800 && code <= 0xDFFF)) {
+        return 0;
+    }
+    if (codePoint != nullptr) *codePoint = code;
+    return extra + 1;
+}
+
 TUtf8Scan ScanUtf8(std::span<const TByte> bytes)
 {
     TUtf8Scan scan;
     std::size_t i = 0;
     while (i < bytes.size()) {
-        const TByte c = bytes[i];
-        std::size_t extra = 0;
-        std::uint32_t code = 0;
-        if (c < 0x80) {
+        if (bytes[i] < 0x80) {
             ++i;
             continue;
         }
-        if (c >= 0xC2 && c <= 0xDF) {
-            extra = 1;
-            code = c & 0x1FU;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            extra = 2;
-            code = c & 0x0FU;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            extra = 3;
-            code = c & 0x07U;
-        } else {
-            scan.Valid = false;
-            return scan;
-        }
-        if (i + extra >= bytes.size()) {
-            scan.Valid = false;
-            return scan;
-        }
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const TByte next = bytes[i + k];
-            if ((next & 0xC0U) != 0x80U) {
-                scan.Valid = false;
-                return scan;
-            }
-            code = (code << 6) | (next & 0x3FU);
-        }
-        // Overlong forms, surrogates and code points beyond Unicode.
-        if ((extra == 2 && code < 0x800) || (extra == 3 && (code < 0x10000 || code > 0x10FFFF)) ||
-            (code >= 0xD800 && code <= 0xDFFF)) {
+        std::uint32_t code = 0;
+        const std::size_t length = Utf8SequenceAt(bytes, i, &code);
+        if (length == 0) {
             scan.Valid = false;
             return scan;
         }
         if (code >= 0x0400 && code <= 0x04FF) ++scan.Cyrillic;
-        i += extra + 1;
+        i += length;
     }
     return scan;
 }
@@ -863,9 +870,22 @@ TTableFindings InspectTable(TDBF& table)
         findings.Encoding = LeftAsItIs(TEncodingVerdict::ReadFailed, header.LanguageDriver, why);
         return findings;
     }
-    findings.RecordCount = CheckRecordCount(header, *length, [&file](std::uint64_t at, std::span<TByte> into) {
+    // A small table's records are read once, whole: the count's probes and
+    // the sample then cost one read instead of one each.
+    const std::uint64_t base = GetLE16(header.HeaderLength);
+    std::vector<TByte> whole;
+    if (*length > base && *length - base <= kWholeRecordsRead) {
+        whole.resize(*length - base);
+        if (!file.ReadAt(base, whole)) whole.clear();
+    }
+    const auto read = [&file, &whole, base](std::uint64_t at, std::span<TByte> into) {
+        if (!whole.empty() && at >= base && at - base <= whole.size() && into.size() <= whole.size() - (at - base)) {
+            std::copy_n(whole.begin() + static_cast<std::ptrdiff_t>(at - base), into.size(), into.begin());
+            return true;
+        }
         return file.ReadAt(at, into);
-    });
+    };
+    findings.RecordCount = CheckRecordCount(header, *length, read);
 
     const auto& count = findings.RecordCount;
     const auto fields = TextFields(table.ChunksRead(), count.RecordLength);
@@ -886,7 +906,7 @@ TTableFindings InspectTable(TDBF& table)
     std::uint64_t sampled = 0;
     for (const auto& run : SampleRuns(count.WholeRecords, count.RecordLength)) {
         records.resize(run.Count * count.RecordLength);
-        if (!file.ReadAt(count.HeaderLength + run.First * count.RecordLength, records)) {
+        if (!read(count.HeaderLength + run.First * count.RecordLength, records)) {
             findings.Encoding = LeftAsItIs(TEncodingVerdict::ReadFailed, header.LanguageDriver, "записи не прочитаны");
             return findings;
         }
@@ -899,41 +919,45 @@ TTableFindings InspectTable(TDBF& table)
     return findings;
 }
 
-void ToJson(const TRecordCountCheck& check, nlohmann::json& out)
+void ToJson(const TRecordCountCheck& check, TJsonWriter& out)
 {
-    out["verdict"] = VerdictName(check.Verdict);
-    out["header_count"] = check.HeaderCount;
-    out["header_length"] = check.HeaderLength;
-    out["record_length"] = check.RecordLength;
-    out["file_length"] = check.FileLength;
-    out["end_of_file_mark"] = check.EndOfFileMark;
-    out["records_in_file"] = check.WholeRecords;
-    out["partial_record_bytes"] = check.PartialBytes;
-    out["tail"] = TailName(check.Tail);
-    out["tail_bytes"] = check.TailBytes;
-    out["not_a_record"] = check.NotARecord ? nlohmann::json(*check.NotARecord) : nlohmann::json();
-    out["count_from_length"] = check.CountFromLength ? nlohmann::json(*check.CountFromLength) : nlohmann::json();
-    out["reason"] = check.Reason;
+    out.Put("verdict", VerdictName(check.Verdict))
+        .Put("header_count", check.HeaderCount)
+        .Put("header_length", check.HeaderLength)
+        .Put("record_length", check.RecordLength)
+        .Put("file_length", check.FileLength)
+        .Put("end_of_file_mark", check.EndOfFileMark)
+        .Put("records_in_file", check.WholeRecords)
+        .Put("partial_record_bytes", check.PartialBytes)
+        .Put("tail", TailName(check.Tail))
+        .Put("tail_bytes", check.TailBytes)
+        .Put("not_a_record", check.NotARecord)
+        .Put("count_from_length", check.CountFromLength)
+        .Put("reason", check.Reason);
 }
 
-void ToJson(const TEncodingCheck& check, nlohmann::json& out)
+void ToJson(const TEncodingCheck& check, TJsonWriter& out)
 {
-    out["verdict"] = VerdictName(check.Verdict);
-    out["charset"] = check.Charset;
-    out["reads_alike"] = check.ReadAlike;
-    out["codepage"] = check.CodePage ? nlohmann::json(*check.CodePage) : nlohmann::json();
-    out["header_byte"] = check.HeaderByte;
-    out["header_byte_agrees"] = AgreementName(check.Agreement);
-    out["sampled_records"] = check.SampledRecords;
-    out["sampled_bytes"] = check.SampledBytes;
-    out["detector_bytes"] = check.DetectorBytes;
-    out["cyrillic_letters"] = check.Letters;
-    const auto reading = [](const std::string& charset, double bits) {
-        return charset.empty() ? nlohmann::json() : nlohmann::json{{"charset", charset}, {"bits", std::round(bits)}};
+    out.Put("verdict", VerdictName(check.Verdict))
+        .Put("charset", check.Charset)
+        .Put("reads_alike", check.ReadAlike)
+        .Put("codepage", check.CodePage)
+        .Put("header_byte", check.HeaderByte)
+        .Put("header_byte_agrees", AgreementName(check.Agreement))
+        .Put("sampled_records", check.SampledRecords)
+        .Put("sampled_bytes", check.SampledBytes)
+        .Put("detector_bytes", check.DetectorBytes)
+        .Put("cyrillic_letters", check.Letters);
+    const auto reading = [&out](std::string_view key, const std::string& charset, double bits) {
+        if (charset.empty()) {
+            out.PutNull(key);
+        } else {
+            out.Key(key).Object().Put("charset", charset).Put("bits", std::round(bits)).End();
+        }
     };
-    out["best"] = reading(check.Best, check.BestBits);
-    out["runner_up"] = reading(check.RunnerUp, check.RunnerUpBits);
-    out["reason"] = check.Reason;
+    reading("best", check.Best, check.BestBits);
+    reading("runner_up", check.RunnerUp, check.RunnerUpBits);
+    out.Put("reason", check.Reason);
 }
 
 std::string Describe(const TRecordCountCheck& check)
@@ -959,8 +983,8 @@ std::string Describe(const TEncodingCheck& check)
 {
     std::string line = "Кодировка текстов: ";
     if (check.Charset.empty()) return line + check.Reason;
-    line += check.Charset + " (выборка: " + std::to_string(check.SampledRecords) + " записей, " +
-            std::to_string(check.SampledBytes) + " байт текста, из них детектору " +
+    line += check.Charset + " (выборка: " + CountOf(check.SampledRecords, kRecords) + ", " +
+            CountOf(check.SampledBytes, kBytes) + " текста, из них детектору " +
             std::to_string(check.DetectorBytes) + ", букв кириллицы " + std::to_string(check.Letters) + ")";
     if (!check.ReadAlike.empty()) {
         line += ", так же читается в";

@@ -10,7 +10,6 @@
 
 #include "CreateDBF3.h"
 
-#include <nlohmann/json_fwd.hpp>
 
 #include <cstdint>
 #include <functional>
@@ -191,7 +190,14 @@ struct TUtf8Scan {
 };
 TUtf8Scan ScanUtf8(std::span<const TByte> bytes);
 
+// The length of the well-formed UTF-8 character that starts at bytes[at]
+// (1 to 4), with its code point if asked; 0 where none starts there.
+std::size_t Utf8SequenceAt(std::span<const TByte> bytes, std::size_t at, std::uint32_t* codePoint = nullptr);
+
 // ---- Both, for an open table ----
+
+// Records of at most this many bytes are read in one go.
+inline constexpr std::uint64_t kWholeRecordsRead = 64 * 1024;
 
 struct TTableFindings {
     TRecordCountCheck RecordCount;
@@ -204,7 +210,9 @@ struct TTableFindings {
 TTableFindings InspectTable(TDBF& table);
 
 // The findings for --json, and as one Russian line each for people.
-void ToJson(const TRecordCountCheck& check, nlohmann::json& out);
-void ToJson(const TEncodingCheck& check, nlohmann::json& out);
+// The members of the object being written.
+class TJsonWriter;
+void ToJson(const TRecordCountCheck& check, TJsonWriter& out);
+void ToJson(const TEncodingCheck& check, TJsonWriter& out);
 std::string Describe(const TRecordCountCheck& check);
 std::string Describe(const TEncodingCheck& check);

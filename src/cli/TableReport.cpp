@@ -2,9 +2,14 @@
 #include "TableReport.h"
 
 #include "DbfFormat.h"
+#include "Russian.h"
+#include "System.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <filesystem>
+#include <map>
 #include <utility>
 
 namespace {
@@ -41,13 +46,16 @@ std::string Date(const std::array<TByte, 3>& d)
     return text;
 }
 
+// "1 ненулевой", "2 ненулевых": of the bytes counted.
+constexpr TNounForms kNonZero{"ненулевой", "ненулевых", "ненулевых"};
+
 // A run of reserved bytes that are cleared: "байты 12–27 (резерв): 5 ненулевых → 0".
 void DescribeReserved(const std::string& what, std::span<const TByte> before, std::span<const TByte> after,
                       std::vector<std::string>& changes)
 {
     if (std::equal(before.begin(), before.end(), after.begin(), after.end())) return;
     if (NonZero(after) == 0) {
-        changes.push_back(what + ": " + std::to_string(NonZero(before)) + " ненулевых → 0");
+        changes.push_back(what + ": " + CountOf(NonZero(before), kNonZero) + " → 0");
     } else {
         changes.push_back(what + ": " + Escaped(before) + " → " + Escaped(after));
     }
@@ -82,7 +90,9 @@ THeaderReport DescribeHeader(TDBF& table)
         const TDBFFieldDescriptor& d = fields[i];
         TFieldReport f;
         f.Number = i + 1;
-        f.Name = Escaped(std::span(d.FieldName).first(FieldNameLength(d)));
+        const auto name = std::span(d.FieldName).first(FieldNameLength(d));
+        f.Name = Escaped(name);
+        f.RawName.assign(name.begin(), name.end());
         f.Type = Escaped(std::span(&d.FieldType, 1));
         f.Displacement = GetLE32(d.Displacement);
         f.Width = d.FieldLength;
@@ -99,19 +109,31 @@ const char* const kReadWithoutHold =
     "Прочитана без монопольного захвата (файл только для чтения, чужой или открыт другой программой): "
     "fix её не исправит, пока её нельзя захватить";
 
-std::string MessagesLine(const std::vector<std::string>& messages)
+// Text of the tool's own, or the rest of a core message around the table's
+// name: a line feed the window breaks its box with becomes a blank.
+std::string OneLine(std::string text)
+{
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return ShownName(text);
+}
+
+std::string Joined(const std::vector<std::string>& parts, const char* separator = "; ")
 {
     std::string line;
-    for (const auto& m : messages) line += (line.empty() ? "" : "; ") + m;
+    for (const auto& p : parts) line += (line.empty() ? "" : separator) + p;
     return line;
+}
+
+std::span<const TByte> BytesOfText(const std::string& text)
+{
+    return {reinterpret_cast<const TByte*>(text.data()), text.size()};
 }
 
 // The text and blanks up to the width, counted in characters, not bytes;
 // one blank at least.
 std::string Padded(const std::string& text, std::size_t width)
 {
-    const auto characters = static_cast<std::size_t>(
-        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0U) != 0x80U; }));
+    const std::size_t characters = Columns(text);
     return text + std::string(characters < width ? width - characters : 1, ' ');
 }
 
@@ -121,6 +143,18 @@ const char* YesNo(bool b)
 }
 
 }  // namespace
+
+std::string HexOf(std::span<const TByte> bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(bytes.size() * 2);
+    for (const TByte b : bytes) {
+        hex += digits[b >> 4U];
+        hex += digits[b & 0x0FU];
+    }
+    return hex;
+}
 
 TMessageCollector::TMessageCollector(std::vector<std::string>& messages)
     : FPrevious(SetNotifyUserHandler([&messages](const std::string& text) { messages.push_back(text); }))
@@ -257,10 +291,14 @@ std::vector<std::string> SettleChoices(const TTableFindings& findings, const TDe
 }
 
 TTableReport ReadTable(const std::string& path, const std::optional<TCorrectionChoices>& choices,
-                       const TDetectionAsks& asks)
+                       const TDetectionAsks& asks, const TRecordsAsk& records)
 {
     TTableReport report;
     report.Path = path;
+    if (auto problem = PathProblem(path)) {
+        report.Messages.push_back(std::move(*problem));
+        return report;
+    }
     TMessageCollector collector(report.Messages);
     TDBF table;
     table.SetTableName(path);
@@ -290,6 +328,16 @@ TTableReport ReadTable(const std::string& path, const std::optional<TCorrectionC
     report.Before.assign(image.begin(), image.end());
     report.After = report.Before;
     if (!report.Refusal) report.Findings = InspectTable(table);
+    if (records.Count > 0) {
+        const TEncodingCheck* found = report.Findings ? &report.Findings->Encoding : nullptr;
+        report.Records = ChooseEncoding(records, table.Header().LanguageDriver, found ? found->Charset : "");
+        // dBase 7's descriptors are 48 bytes: read as dBase III's they place no field right.
+        if (VersionFamily(table.Header().Version) == TLayoutFamily::DBase7) {
+            report.Records->Stop = "записи таблицы dBase 7 не показываются: её описатели устроены иначе";
+        } else {
+            ReadRecords(table, *report.Records);
+        }
+    }
     if (choices && !report.Refusal) {
         TCorrectionChoices settled = *choices;
         report.Notes = SettleChoices(*report.Findings, asks, settled);
@@ -308,16 +356,82 @@ TTableReport ReadTable(const std::string& path, const std::optional<TCorrectionC
     return report;
 }
 
+void DescribeTable(TDBF& table, TTableReport& report)
+{
+    report.Read = true;
+    report.Header = DescribeHeader(table);
+}
+
+std::optional<std::string> PathProblem(const std::string& path)
+{
+    if (path == "-") return std::string("стандартный ввод: таблицы читаются только из файлов");
+    std::error_code error;
+    const auto status = std::filesystem::status(NativePath(path), error);
+    if (status.type() == std::filesystem::file_type::not_found) return std::string("нет такого файла или папки");
+    if (error) return std::nullopt;  // the table's own opening tells why
+    if (status.type() == std::filesystem::file_type::directory) return std::string("это папка: добавьте --recursive");
+    if (status.type() != std::filesystem::file_type::regular) {
+        return std::string("не обычный файл (канал, устройство или сокет): не читается");
+    }
+    return std::nullopt;
+}
+
+std::string PlainMessage(const std::string& message, const std::string& path)
+{
+    // Said of the table by its name: the line already names it.
+    if (message == ExclusiveOpenMessage(path)) {
+        return "невозможно открыть в монопольном режиме: таблица открыта другой программой или закрыта для записи";
+    }
+    if (message == ReadOpenMessage(path)) return "невозможно открыть для чтения: нет прав или файл занят";
+    std::string text = message;
+    for (const char* method : {"ProcessFile: ", "ReadHeader: ", "Open: ", "TableName: "}) {
+        if (text.starts_with(method)) {
+            text.erase(0, std::string_view(method).size());
+            break;
+        }
+    }
+    if (text == "Недопустимый тип файла") return "имя не оканчивается на .dbf: не таблица";
+    if (text.starts_with("Не найден файл ")) return "нет такого файла или папки";
+    if (text == "Ошибка чтения заголовка файла") return "заголовок не прочитан: файл короче заголовка или не читается";
+    return OneLine(text);
+}
+
+std::string PlainReason(const TTableReport& r)
+{
+    std::vector<std::string> plain(r.Messages.size());
+    std::transform(r.Messages.begin(), r.Messages.end(), plain.begin(),
+                   [&](const std::string& m) { return PlainMessage(m, r.Path); });
+    return plain.empty() ? std::string("причина не названа") : Joined(plain);
+}
+
+TTableOutcome CheckOutcome(const TTableReport& r)
+{
+    if (!r.Correctable()) return TTableOutcome::Failed;
+    return r.WouldChange() ? TTableOutcome::Changes : TTableOutcome::Right;
+}
+
+TTableOutcome FixOutcome(const TTableReport& r)
+{
+    switch (r.Fix) {
+    case TFixState::Written: return TTableOutcome::Changes;
+    case TFixState::Unchanged: return TTableOutcome::Right;
+    case TFixState::NotRun:
+    case TFixState::NotCorrected:
+    case TFixState::WriteFailed: break;
+    }
+    return TTableOutcome::Failed;
+}
+
 void PrintShow(const TTableReport& r, std::ostream& out)
 {
-    out << r.Path << ":";
+    out << ShownName(r.Path) << ":";
     if (!r.Header) {
-        out << (r.Refusal ? " отказ: " : " не прочитана: ") << MessagesLine(r.Messages) << "\n";
+        out << (r.Refusal ? " отказ: " : " не прочитана: ") << PlainReason(r) << "\n";
         return;
     }
     const THeaderReport& h = *r.Header;
     out << "\n";
-    if (!r.Messages.empty()) out << "  Сообщения: " << MessagesLine(r.Messages) << "\n";
+    if (!r.Messages.empty()) out << "  Сообщения: " << PlainReason(r) << "\n";
     out << "  Версия: " << Hex(h.Version) << " (" << h.Writer << ")\n"
         << "  Последнее изменение: " << Date(h.LastUpdate) << "\n"
         << "  Записей: " << h.RecordCount << "\n"
@@ -328,8 +442,8 @@ void PrintShow(const TTableReport& r, std::ostream& out)
     out << "  " << Padded("№", 4) << Padded("имя", 20) << Padded("тип", 6) << Padded("смещение", 10)
         << Padded("ширина", 8) << Padded("дробн.", 8) << Padded("резерв", 8) << "используется\n";
     for (const auto& f : h.Fields) {
-        out << "  " << Padded(std::to_string(f.Number), 4) << Padded("«" + f.Name + "»", 20) << Padded(f.Type, 6)
-            << Padded(std::to_string(f.Displacement), 10) << Padded(std::to_string(f.Width), 8)
+        out << "  " << Padded(std::to_string(f.Number), 4) << Padded("«" + ShownName(f.RawName) + "»", 20)
+            << Padded(f.Type, 6) << Padded(std::to_string(f.Displacement), 10) << Padded(std::to_string(f.Width), 8)
             << Padded(std::to_string(f.Decimals), 8) << Padded(f.ReservedClear ? "чист" : "занят", 8)
             << YesNo(f.InUse) << (f.Empty ? " (пустой)" : "") << "\n";
     }
@@ -337,8 +451,8 @@ void PrintShow(const TTableReport& r, std::ostream& out)
     if (h.TerminatorAt) {
         out << "байт " << *h.TerminatorAt;
         if (h.BytesAfterTerminator > 0) {
-            out << "; после него в заголовке ещё " << h.BytesAfterTerminator
-                << " байт (так их оставляют некоторые программы; не мешает)";
+            out << "; после него в заголовке ещё " << CountOf(h.BytesAfterTerminator, kBytes)
+                << " (так их оставляют некоторые программы; не мешает)";
         }
         out << "\n";
     } else {
@@ -349,6 +463,46 @@ void PrintShow(const TTableReport& r, std::ostream& out)
         << (h.AddUpAsClipper ? " (сходятся по правилу Clipper для длинных символьных полей)" : "") << "\n";
     if (h.LayoutFault) out << "  Читающие программы разместят поля не там, где они лежат: таблица не в порядке\n";
     PrintFindings(r, out);
+    if (r.Records) PrintRecords(*r.Records, out);
+}
+
+void PrintRecords(const TRecordsShown& shown, std::ostream& out)
+{
+    static const std::map<std::string, const char*> kFrom{
+        {"header", "по байту заголовка"}, {"codepage", "по --codepage"}, {"auto", "найдена по записям"}};
+    out << "  Записи";
+    if (!shown.Charset.empty()) {
+        out << ", тексты в " << shown.Charset << " (" << kFrom.at(shown.From) << "):\n";
+    } else {
+        out << ", тексты не перекодированы, байты старше 0x7F как \\xNN (" << shown.NotDecoded << "):\n";
+    }
+    std::size_t nameWidth = 0;
+    std::vector<std::string> names;
+    for (const auto& field : shown.Fields) {
+        names.push_back(ShownName(field.RawName));
+        nameWidth = std::max(nameWidth, Columns(names.back()) + 2);
+    }
+    for (const auto& record : shown.Records) {
+        out << "    № " << record.Number;
+        if (record.Flag == '*') {
+            out << " (удалена)";
+        } else if (record.Flag != ' ') {
+            out << " (признак удаления " << Escaped(std::span(&record.Flag, 1)) << ": ни пробел, ни *)";
+        }
+        if (record.BeyondCount) out << " (за последней записью, которую считает заголовок)";
+        out << "\n";
+        for (std::size_t i = 0; i < shown.Fields.size(); ++i) {
+            std::string value = record.Values[i];
+            if (shown.Fields[i].Binary) {
+                value = "0x" + value;
+            } else {
+                // Trailing blanks are the width's filling; leading ones show where the field begins.
+                value = "«" + ShownName(value.substr(0, value.find_last_not_of(' ') + 1)) + "»";
+            }
+            out << "      " << Padded(names[i], nameWidth) << value << "\n";
+        }
+    }
+    if (!shown.Stop.empty()) out << "    " << shown.Stop << "\n";
 }
 
 void PrintFindings(const TTableReport& r, std::ostream& out)
@@ -356,7 +510,7 @@ void PrintFindings(const TTableReport& r, std::ostream& out)
     if (r.Read && !r.Held) out << "  " << kReadWithoutHold << "\n";
     if (r.Index && r.Read) {
         if (r.Index->File) {
-            out << "  Индексный файл рядом: " << *r.Index->File << "\n";
+            out << "  Индексный файл рядом: " << ShownName(*r.Index->File) << "\n";
         } else if (r.Index->FolderRead) {
             out << "  Индексного файла таблицы (.mdx, .cdx) рядом нет\n";
         } else {
@@ -367,94 +521,182 @@ void PrintFindings(const TTableReport& r, std::ostream& out)
         out << "  " << Describe(r.Findings->RecordCount) << "\n"
             << "  " << Describe(r.Findings->Encoding) << "\n";
     }
-    for (const auto& note : r.Notes) out << "  " << note << "\n";
+    for (const auto& note : r.Notes) out << "  " << OneLine(note) << "\n";
 }
 
-void PrintCheck(const TTableReport& r, std::ostream& out)
+namespace {
+
+// Why a choice settled by the records was left, and a table read without
+// its hold, after the table's verdict.
+std::string Remarks(const TTableReport& r)
 {
-    out << r.Path << ": ";
-    if (!r.Read) {
-        out << "не прочитана: " << MessagesLine(r.Messages) << "\n";
-    } else if (r.Refusal) {
-        out << "отказ: " << MessagesLine(r.Messages) << "\n";
-    } else if (!r.WouldChange()) {
-        out << "в порядке\n";
-    } else {
-        out << "будет исправлена:\n";
-        for (const auto& change : r.Changes) out << "  " << change << "\n";
+    std::string line;
+    // A count that disagrees with the file is worth a word even where the
+    // choices leave it: readers lose records by it, or read past the last.
+    const bool countTold = std::any_of(r.Notes.begin(), r.Notes.end(),
+                                       [](const std::string& note) { return note.starts_with("число записей"); });
+    if (r.Findings && r.Findings->RecordCount.Verdict != TRecordCountVerdict::Agrees && !countTold &&
+        std::none_of(r.Changes.begin(), r.Changes.end(),
+                     [](const std::string& change) { return change.starts_with("число записей"); })) {
+        line += "; " + OneLine(Describe(r.Findings->RecordCount));
     }
-    PrintFindings(r, out);
+    for (const auto& note : r.Notes) line += "; " + OneLine(note);
+    if (r.Read && !r.Held) line += "; прочитана без монопольного захвата: fix её не исправит, пока её нельзя захватить";
+    return line;
 }
 
-void PrintFix(const TTableReport& r, std::ostream& out)
+}  // namespace
+
+std::string CheckLine(const TTableReport& r)
 {
-    out << r.Path << ": ";
+    std::string line = ShownName(r.Path) + ": ";
+    switch (CheckOutcome(r)) {
+    case TTableOutcome::Failed: line += (r.Read ? "отказ: " : "не прочитана: ") + PlainReason(r); break;
+    case TTableOutcome::Right: line += "в порядке"; break;
+    case TTableOutcome::Changes: line += "будет исправлена: " + Joined(r.Changes); break;
+    }
+    return line + Remarks(r);
+}
+
+std::string FixLine(const TTableReport& r)
+{
+    std::string line = ShownName(r.Path) + ": ";
     switch (r.Fix) {
     case TFixState::Written:
-        out << "исправлена; " << r.CodePageSummary;
-        if (!r.BackupFile.empty()) out << "; копия: " << r.BackupFile;
+        line += "исправлена: " + Joined(r.Changes);
+        if (!r.BackupFile.empty()) line += "; копия: " + ShownName(r.BackupFile);
         break;
-    case TFixState::Unchanged: out << "уже в порядке"; break;
+    case TFixState::Unchanged: line += "уже в порядке"; break;
     case TFixState::WriteFailed:
-        out << "ошибка записи: " << MessagesLine(r.Messages);
-        if (!r.BackupFile.empty()) out << "; прежний заголовок в копии: " << r.BackupFile;
+        line += "ошибка записи: " + PlainReason(r);
+        if (!r.BackupFile.empty()) line += "; прежний заголовок в копии: " + ShownName(r.BackupFile);
         break;
     case TFixState::NotCorrected:
-    case TFixState::NotRun: out << "отказ: " << MessagesLine(r.Messages); break;
+    case TFixState::NotRun: line += "отказ: " + PlainReason(r); break;
     }
-    out << "\n";
-    for (const auto& note : r.Notes) out << "  " << note << "\n";
+    return line + Remarks(r);
 }
 
-nlohmann::json ToJson(const TTableReport& r)
+void PutName(TJsonWriter& json, std::string_view key, const std::string& name)
 {
-    nlohmann::json j;
-    j["path"] = JsonName(r.Path);
-    j["read"] = r.Read;
-    j["held"] = r.Read && r.Held;
-    j["messages"] = r.Messages;
-    j["refusal"] = r.Refusal ? nlohmann::json(*r.Refusal) : nlohmann::json(nullptr);
+    if (IsUtf8(name)) {
+        json.Put(key, name);
+        return;
+    }
+    const auto bytes = BytesOfText(name);
+    json.Put(key, Escaped(bytes)).Put(std::string(key) + "_hex", HexOf(bytes));
+}
+
+void ToJson(const TRecordsShown& shown, TJsonWriter& j)
+{
+    j.Object();
+    if (shown.Charset.empty()) {
+        j.PutNull("charset").Put("not_decoded", shown.NotDecoded);
+    } else {
+        j.Put("charset", shown.Charset).PutNull("not_decoded");
+    }
+    j.Put("charset_from", shown.From).Put("asked", shown.Asked);
+    j.Key("fields").Array();
+    for (const auto& field : shown.Fields) {
+        j.Object();
+        PutName(j, "name", field.RawName);
+        j.Put("type", Escaped(std::span(&field.Type, 1)))
+            .Put("offset", field.Offset)
+            .Put("width", field.Width)
+            .Put("binary", field.Binary)
+            .End();
+    }
+    j.End().Key("rows").Array();
+    for (const auto& record : shown.Records) {
+        j.Object()
+            .Put("number", record.Number)
+            .Put("flag", Escaped(std::span(&record.Flag, 1)))
+            .Put("deleted", record.Flag == '*')
+            .Put("beyond_count", record.BeyondCount)
+            .Put("values", record.Values)
+            .End();
+    }
+    j.End();
+    if (shown.Stop.empty()) {
+        j.PutNull("stop");
+    } else {
+        j.Put("stop", shown.Stop);
+    }
+    j.End();
+}
+
+void ToJson(const TTableReport& r, TJsonWriter& j)
+{
+    j.Object();
+    PutName(j, "path", r.Path);
+    j.Put("read", r.Read).Put("held", r.Read && r.Held).Put("messages", r.Messages).Put("refusal", r.Refusal);
     if (r.Header) {
         const THeaderReport& h = *r.Header;
-        nlohmann::json header;
-        header["version"] = h.Version;
-        header["writer"] = h.Writer;
-        header["last_update"] = Date(h.LastUpdate);
-        header["record_count"] = h.RecordCount;
-        header["header_length"] = h.HeaderLength;
-        header["record_length"] = h.RecordLength;
-        header["index_flag"] = h.IndexFlag;
-        header["code_page"] = h.CodePage;
-        header["code_page_name"] = h.CodePageName;
-        header["descriptors_in_use"] = h.InUse;
-        header["terminator_at"] = h.TerminatorAt ? nlohmann::json(*h.TerminatorAt) : nlohmann::json(nullptr);
-        header["record_width"] = h.RecordWidth;
-        header["widths_add_up"] = h.WidthsAddUp;
-        header["add_up_as_clipper"] = h.AddUpAsClipper;
-        header["bytes_after_terminator"] = h.BytesAfterTerminator;
-        header["layout_fault"] = h.LayoutFault ? nlohmann::json(*h.LayoutFault) : nlohmann::json(nullptr);
-        nlohmann::json fields = nlohmann::json::array();
+        j.Key("header").Object()
+            .Put("version", h.Version)
+            .Put("writer", h.Writer)
+            .Put("last_update", Date(h.LastUpdate))
+            .Put("record_count", h.RecordCount)
+            .Put("header_length", h.HeaderLength)
+            .Put("record_length", h.RecordLength)
+            .Put("index_flag", h.IndexFlag)
+            .Put("code_page", h.CodePage)
+            .Put("code_page_name", h.CodePageName)
+            .Put("descriptors_in_use", h.InUse)
+            .Put("terminator_at", h.TerminatorAt)
+            .Put("record_width", h.RecordWidth)
+            .Put("widths_add_up", h.WidthsAddUp)
+            .Put("add_up_as_clipper", h.AddUpAsClipper)
+            .Put("bytes_after_terminator", h.BytesAfterTerminator)
+            .Put("layout_fault", h.LayoutFault);
+        j.Key("fields").Array();
         for (const auto& f : h.Fields) {
-            // cppcheck-suppress useStlAlgorithm
-            fields.push_back({{"number", f.Number}, {"name", f.Name}, {"type", f.Type},
-                              {"displacement", f.Displacement}, {"width", f.Width}, {"decimals", f.Decimals},
-                              {"reserved_clear", f.ReservedClear}, {"empty", f.Empty}, {"in_use", f.InUse}});
+            j.Object().Put("number", f.Number);
+            PutName(j, "name", f.RawName);
+            j.Put("type", f.Type)
+                .Put("displacement", f.Displacement)
+                .Put("width", f.Width)
+                .Put("decimals", f.Decimals)
+                .Put("reserved_clear", f.ReservedClear)
+                .Put("empty", f.Empty)
+                .Put("in_use", f.InUse)
+                .End();
         }
-        header["fields"] = std::move(fields);
-        j["header"] = std::move(header);
+        j.End().End();
     }
-    if (r.Correctable()) {
-        j["would_change"] = r.WouldChange();
-        j["changes"] = r.Changes;
-    }
+    if (r.Correctable()) j.Put("would_change", r.WouldChange()).Put("changes", r.Changes);
     if (r.Findings) {
-        ToJson(r.Findings->RecordCount, j["record_count_check"]);
-        ToJson(r.Findings->Encoding, j["encoding"]);
+        ToJson(r.Findings->RecordCount, j.Key("record_count_check").Object());
+        j.End();
+        ToJson(r.Findings->Encoding, j.Key("encoding").Object());
+        j.End();
     }
-    j["notes"] = r.Notes;
+    j.Put("notes", r.Notes);
     if (r.Index) {
-        j["index_file"] = r.Index->File ? nlohmann::json(JsonName(*r.Index->File)) : nlohmann::json(nullptr);
-        j["index_folder_read"] = r.Index->FolderRead;
+        if (r.Index->File) {
+            PutName(j, "index_file", *r.Index->File);
+        } else {
+            j.PutNull("index_file");
+        }
+        j.Put("index_folder_read", r.Index->FolderRead);
     }
-    return j;
+    if (r.Records) ToJson(*r.Records, j.Key("records"));
+    if (r.Fix != TFixState::NotRun) {
+        static const std::map<TFixState, const char*> kStates{{TFixState::Written, "written"},
+                                                              {TFixState::Unchanged, "unchanged"},
+                                                              {TFixState::NotCorrected, "refused"},
+                                                              {TFixState::WriteFailed, "write_failed"}};
+        j.Put("fix", kStates.at(r.Fix));
+        if (r.Fix == TFixState::Written) {
+            // What now stands at the start of the file, so that a script can
+            // tell exactly which bytes were written.
+            j.Key("written").Object().Put("offset", 0).Put("length", r.After.size()).Put("bytes_hex", HexOf(r.After)).End();
+        }
+        if (r.BackupFile.empty()) {
+            j.PutNull("backup");
+        } else {
+            PutName(j, "backup", r.BackupFile);
+        }
+    }
+    j.End();
 }

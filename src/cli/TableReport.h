@@ -9,7 +9,8 @@
 #include "ProcessFile.h"
 #include "TablePaths.h"
 
-#include <nlohmann/json.hpp>
+#include "JsonWriter.h"
+#include "Records.h"
 
 #include <cstdint>
 #include <optional>
@@ -21,6 +22,7 @@
 struct TFieldReport {
     std::size_t Number = 0;       // counted from 1
     std::string Name;             // the bytes before the first 0, invisible ones escaped
+    std::string RawName;          // the same bytes as they are
     std::string Type;             // the type byte, escaped like the name
     std::uint32_t Displacement = 0;
     TByte Width = 0;
@@ -69,13 +71,13 @@ struct TTableReport {
     std::vector<TByte> After;
     std::vector<std::string> Changes;   // the difference told in words
     TFixState Fix = TFixState::NotRun;
-    std::string CodePageSummary;        // after a write
     std::string BackupFile;             // where the overwritten bytes were saved
     // What the records tell of the record count and the texts' encoding; none
     // for a table not read or refused.
     std::optional<TTableFindings> Findings;
     std::vector<std::string> Notes;     // why a choice settled by the records was left
     std::optional<TIndexBeside> Index;  // the index file beside the table, when it was looked for
+    std::optional<TRecordsShown> Records;  // the first records, when show was asked for them
 
     [[nodiscard]] bool WouldChange() const { return Before != After; }
     // Fit for a correction: read in full and not refused.
@@ -113,8 +115,9 @@ std::vector<std::string> SettleChoices(const TTableFindings& findings, const TDe
 // choices, works out what a correction would change, by the correction's own
 // rules. A table that cannot be held (read-only, another user's, open in
 // another program) is read shared instead, and said to be. Writes nothing.
+// With records asked, the first of them too.
 TTableReport ReadTable(const std::string& path, const std::optional<TCorrectionChoices>& choices,
-                       const TDetectionAsks& asks = {});
+                       const TDetectionAsks& asks = {}, const TRecordsAsk& records = {});
 
 // The difference between two images of the header and the same descriptors,
 // one line per part that changes.
@@ -123,16 +126,49 @@ std::vector<std::string> DescribeChanges(std::span<const TByte> before, std::spa
 // Bytes shown so that every one can be read back: invisible and non-ASCII
 // bytes as \xNN, the backslash doubled.
 std::string Escaped(std::span<const TByte> bytes);
+// Bytes as lower-case hex digits, two a byte.
+std::string HexOf(std::span<const TByte> bytes);
 
-// The people's forms.
+// Reads the header and the descriptors of a table held for a correction
+// into the report, as check describes them.
+void DescribeTable(TDBF& table, TTableReport& report);
+
+// What is wrong with a name given on the command line before any table is
+// opened: a folder, nothing there, "-", something that is not a file. None
+// when it names a file.
+std::optional<std::string> PathProblem(const std::string& path);
+
+// A message of the core in plain words for dbffix's lines: without the
+// core's method names, on one line, the table's name and any control byte
+// escaped. The window keeps the core's own texts.
+std::string PlainMessage(const std::string& message, const std::string& path);
+// A table's messages in plain words, joined on one line: what is told as the
+// reason in the closing count too.
+std::string PlainReason(const TTableReport& report);
+
+// How a table came out, for the line, the stream it goes to and the count.
+enum class TTableOutcome { Right, Changes, Failed };
+TTableOutcome CheckOutcome(const TTableReport& report);
+TTableOutcome FixOutcome(const TTableReport& report);
+
+// The people's forms. check and fix tell a table in one line; show tells
+// a table that was read in a block, one that was not in one line.
 void PrintShow(const TTableReport& report, std::ostream& out);
-void PrintCheck(const TTableReport& report, std::ostream& out);
-// The record count and encoding lines, and why a settled choice was left.
+std::string CheckLine(const TTableReport& report);
+std::string FixLine(const TTableReport& report);
+// The record count and encoding lines, the index file beside, and why a
+// settled choice was left, indented under the table's line.
 void PrintFindings(const TTableReport& report, std::ostream& out);
-void PrintFix(const TTableReport& report, std::ostream& out);
+// The records, field by field, under show's block.
+void PrintRecords(const TRecordsShown& shown, std::ostream& out);
 
-// The scripts' form: one object per table.
-nlohmann::json ToJson(const TTableReport& report);
+// The scripts' form: one object per table. fix adds what was written and
+// where the backup went.
+void ToJson(const TTableReport& report, TJsonWriter& out);
+void ToJson(const TRecordsShown& shown, TJsonWriter& out);
+// A name under key, readable; beside it under key + "_hex" its bytes in hex
+// when they are not UTF-8, so that the name can be given back to dbffix.
+void PutName(TJsonWriter& json, std::string_view key, const std::string& name);
 
 // A name as JSON text: as it is when it is UTF-8, escaped like a field name
 // when it is not.

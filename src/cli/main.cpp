@@ -7,9 +7,12 @@
 
 int main(int argc, char** argv)
 {
-    PrepareConsole();
     std::ios::sync_with_stdio(false);
-    const int status = DbfFixMain(CommandLineArguments(argc, argv), std::cout, std::cerr, StandardErrorIsTerminal());
+    int status = 0;
+    {
+        const TConsoleStreams console(std::cout, std::cerr);
+        status = DbfFixMain(CommandLineArguments(argc, argv), std::cout, std::cerr, StandardErrorIsTerminal());
+    }
     std::cout.flush();
     return status;
 }

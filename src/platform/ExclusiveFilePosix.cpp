@@ -418,23 +418,40 @@ std::string TExclusiveFile::BaseName(const std::string& name)
     return slash == std::string::npos ? name : name.substr(slash + 1);
 }
 
+namespace {
+
+// Opens name without waiting, so that a pipe put in the table's place opens
+// at once instead of waiting for a writer, and a file another program holds
+// by a lease fails at once instead of waiting for it; then, once it is known
+// to be a regular file, makes its reads and writes wait again. -1 for
+// anything else; info is the file's state.
+int OpenRegularFile(const std::string& name, int access, struct stat& info)
+{
+    const int fd = open(name.c_str(), access | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return -1;
+    const int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
 bool TExclusiveFile::Open(const std::string& name)
 {
     Close();
     if (!IsUsableName(name)) return false;
     if (InjectedFault(TFileOp::Open, 0, 0) != TFileFault::None) return false;
-    // Non-blocking, so that a file leased by another program fails at once
-    // instead of waiting for that program.
-    const int fd = open(name.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return false;
     struct stat info {};
-    const int flags = fcntl(fd, F_GETFL);
+    const int fd = OpenRegularFile(name, O_RDWR, info);
+    if (fd < 0) return false;
     bool leased = false;
     // The name may have been replaced by something other than a table since
     // it was looked at. A file no one may write is read-only on purpose, even
     // to root, who could write it all the same.
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
-        flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 || !TakeExclusively(fd, leased)) {
+    if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || !TakeExclusively(fd, leased)) {
         close(fd);
         return false;
     }
@@ -455,17 +472,9 @@ bool TExclusiveFile::OpenShared(const std::string& name)
     Close();
     if (!IsUsableName(name)) return false;
     if (InjectedFault(TFileOp::Open, 0, 0) != TFileFault::None) return false;
-    // Non-blocking, so that a pipe put in the table's place opens at once
-    // instead of waiting for a writer, and a file another program holds by a
-    // lease fails at once instead of waiting for it.
-    const int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return false;
     struct stat info {};
-    const int flags = fcntl(fd, F_GETFL);
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        close(fd);
-        return false;
-    }
+    const int fd = OpenRegularFile(name, O_RDONLY, info);
+    if (fd < 0) return false;
     FDescriptor = fd;
     FShared = true;
     FName = name;

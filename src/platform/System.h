@@ -11,7 +11,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
+#include <ostream>
 #include <span>
 #include <string>
 #include <vector>
@@ -23,8 +25,22 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv);
 std::filesystem::path NativePath(const std::string& name);
 std::string NameOf(const std::filesystem::path& path);
 
-// Texts are UTF-8: a Windows console is told so.
-void PrepareConsole();
+// Texts are UTF-8. On a Windows console, out and err are written wide
+// (WriteConsoleW) while this lives, since the console shows UTF-8 only under a
+// code page that would stay switched for every later program in the window;
+// to a pipe or a file, and on other systems, they carry the UTF-8 bytes as
+// given. The console's code page is never changed.
+class TConsoleStreams {
+public:
+    TConsoleStreams(std::ostream& out, std::ostream& err);
+    ~TConsoleStreams();
+    TConsoleStreams(const TConsoleStreams&) = delete;
+    TConsoleStreams& operator=(const TConsoleStreams&) = delete;
+
+private:
+    struct TState;
+    std::unique_ptr<TState> FState;
+};
 
 // True when standard error is a terminal (a person watches it).
 bool StandardErrorIsTerminal();
@@ -35,6 +51,7 @@ struct TFolderEntry {
     std::filesystem::path Name;  // the name alone, without the folder
     bool IsFolder = false;
     bool IsRegularFile = false;
+    bool IsLink = false;  // a symbolic link or junction; IsFolder and IsRegularFile tell what it leads to
 };
 
 // The folder's name as the system's calls take it at any length: on Windows
@@ -89,3 +106,9 @@ struct TFileIdentity {
     std::optional<TFileId> Id;
 };
 std::optional<TFileIdentity> IdentifyFile(const std::string& name);
+
+// Text in an encoding as iconv names it ("IBM866", "WINDOWS-1251", "CP932")
+// made UTF-8 by the system's own converter (iconv; on Windows
+// MultiByteToWideChar); nothing where the system knows no such encoding or
+// the bytes do not decode in it.
+std::optional<std::string> DecodeText(const std::string& charset, std::span<const std::uint8_t> bytes);

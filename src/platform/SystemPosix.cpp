@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <iconv.h>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,7 +58,11 @@ std::string NameOf(const std::filesystem::path& path)
     return path.string();
 }
 
-void PrepareConsole() {}
+struct TConsoleStreams::TState {};
+
+// A terminal here takes the UTF-8 bytes as they are.
+TConsoleStreams::TConsoleStreams(std::ostream& /*out*/, std::ostream& /*err*/) {}
+TConsoleStreams::~TConsoleStreams() = default;
 
 bool StandardErrorIsTerminal()
 {
@@ -99,6 +104,7 @@ bool ListFolder(const std::filesystem::path& folder, std::vector<TFolderEntry>& 
         std::error_code typeError;
         entry.IsFolder = it->is_directory(typeError) && !typeError;
         entry.IsRegularFile = !entry.IsFolder && it->is_regular_file(typeError) && !typeError;
+        entry.IsLink = it->is_symlink(typeError) && !typeError;
         entries.push_back(std::move(entry));
     }
     return !error;
@@ -200,4 +206,23 @@ std::optional<TFileIdentity> IdentifyFile(const std::string& name)
     identity.Size = status.st_size > 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
     identity.Id = TFileId{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
     return identity;
+}
+
+std::optional<std::string> DecodeText(const std::string& charset, std::span<const std::uint8_t> bytes)
+{
+    const iconv_t converter = iconv_open("UTF-8", charset.c_str());
+    if (converter == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+    // No character of these encodings takes more than four bytes of UTF-8.
+    std::string out(bytes.size() * 4, '\0');
+    std::string in(bytes.begin(), bytes.end());
+    char* from = in.data();
+    std::size_t fromLeft = in.size();
+    char* to = out.data();
+    std::size_t toLeft = out.size();
+    const bool done = iconv(converter, &from, &fromLeft, &to, &toLeft) != static_cast<std::size_t>(-1) &&
+                      iconv(converter, nullptr, nullptr, &to, &toLeft) != static_cast<std::size_t>(-1);
+    iconv_close(converter);
+    if (!done) return std::nullopt;
+    out.resize(out.size() - toLeft);
+    return out;
 }

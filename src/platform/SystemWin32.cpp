@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The command line's system needs on Windows: the wide command line, UTF-8
-// on the console, files flushed with FlushFileBuffers.
+// The command line's system needs on Windows: the wide command line, text
+// written wide to a console, files flushed with FlushFileBuffers.
 #include "System.h"
+#include "WideConsoleBuffer.h"
 
 #include <windows.h>  // lean, without min and max: see src/cli/CMakeLists.txt
 #include <shellapi.h>
@@ -10,7 +11,9 @@
 #include <climits>
 #include <cstdio>
 #include <io.h>
+#include <memory>
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -78,9 +81,50 @@ std::string NameOf(const std::filesystem::path& path)
     return Utf16ToUtf8(path.native());
 }
 
-void PrepareConsole()
+struct TConsoleStreams::TState {
+    struct TRedirect {
+        std::ostream* Stream;
+        std::streambuf* Previous;
+        std::unique_ptr<TWideConsoleBuffer> Buffer;
+    };
+    std::vector<TRedirect> Redirects;
+};
+
+TConsoleStreams::TConsoleStreams(std::ostream& out, std::ostream& err) : FState(std::make_unique<TState>())
 {
-    SetConsoleOutputCP(CP_UTF8);
+    const std::pair<std::ostream*, DWORD> streams[] = {{&out, STD_OUTPUT_HANDLE}, {&err, STD_ERROR_HANDLE}};
+    for (const auto& [stream, which] : streams) {
+        HANDLE handle = GetStdHandle(which);
+        DWORD mode = 0;
+        // A pipe, a file or no handle at all: the bytes as given.
+        if (handle == INVALID_HANDLE_VALUE || handle == nullptr || GetConsoleMode(handle, &mode) == 0) continue;
+        auto buffer = std::make_unique<TWideConsoleBuffer>([handle](std::u16string_view text) {
+            static_assert(sizeof(wchar_t) == sizeof(char16_t));
+            while (!text.empty()) {
+                // The console takes a bounded run at a time.
+                const auto chunk = static_cast<DWORD>(std::min<std::size_t>(text.size(), 8192));
+                DWORD written = 0;
+                if (WriteConsoleW(handle, reinterpret_cast<const wchar_t*>(text.data()), chunk, &written, nullptr) == 0 ||
+                    written == 0) {
+                    return false;
+                }
+                text.remove_prefix(std::min<std::size_t>(written, text.size()));
+            }
+            return true;
+        });
+        stream->flush();
+        std::streambuf* previous = stream->rdbuf(buffer.get());
+        FState->Redirects.push_back({stream, previous, std::move(buffer)});
+    }
+}
+
+TConsoleStreams::~TConsoleStreams()
+{
+    for (auto& redirect : FState->Redirects) {
+        redirect.Stream->flush();
+        redirect.Buffer->Finish();
+        redirect.Stream->rdbuf(redirect.Previous);
+    }
 }
 
 bool StandardErrorIsTerminal()
@@ -159,7 +203,8 @@ bool ListFolder(const std::filesystem::path& folder, std::vector<TFolderEntry>& 
         const std::wstring_view entryName = found.cFileName;
         if (entryName != L"." && entryName != L"..") {
             DWORD attributes = found.dwFileAttributes;
-            if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+            if (link) {
                 // A link or junction: what it leads to decides; a dangling
                 // one is neither folder nor file.
                 attributes = 0;
@@ -175,6 +220,7 @@ bool ListFolder(const std::filesystem::path& folder, std::vector<TFolderEntry>& 
             TFolderEntry entry{std::filesystem::path(std::wstring(entryName))};
             entry.IsFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
             entry.IsRegularFile = attributes != 0 && !entry.IsFolder && (attributes & FILE_ATTRIBUTE_DEVICE) == 0;
+            entry.IsLink = link;
             entries.push_back(std::move(entry));
         }
         if (FindNextFileW(search, &found) == 0) break;
@@ -299,4 +345,46 @@ std::optional<TFileIdentity> IdentifyFile(const std::string& name)
     }
     identity.Path = Utf16ToUtf8(path);
     return identity;
+}
+
+namespace {
+
+// Windows numbers its code pages; iconv names them.
+std::optional<UINT> WindowsCodePage(std::string_view charset)
+{
+    static constexpr std::pair<std::string_view, UINT> kNamed[]{
+        {"UTF-8", CP_UTF8},      {"KOI8-R", 20866},          {"ISO-8859-5", 28595}, {"MAC-CYRILLIC", 10007},
+        {"MACINTOSH", 10000},    {"MAC-CENTRALEUROPE", 10029}, {"MACGREEK", 10006},
+    };
+    for (const auto& [name, page] : kNamed) {
+        if (charset == name) return page;
+    }
+    for (const std::string_view prefix : {"WINDOWS-", "IBM", "CP"}) {
+        if (!charset.starts_with(prefix)) continue;
+        const std::string_view digits = charset.substr(prefix.size());
+        UINT page = 0;
+        if (digits.empty() || digits.size() > 5) return std::nullopt;
+        for (const char c : digits) {
+            if (c < '0' || c > '9') return std::nullopt;
+            page = page * 10 + static_cast<UINT>(c - '0');
+        }
+        return page;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> DecodeText(const std::string& charset, std::span<const std::uint8_t> bytes)
+{
+    const auto page = WindowsCodePage(charset);
+    if (!page || bytes.size() > static_cast<std::size_t>(INT_MAX / 2)) return std::nullopt;
+    if (bytes.empty()) return std::string();
+    const auto* in = reinterpret_cast<const char*>(bytes.data());
+    const int inLength = static_cast<int>(bytes.size());
+    const int wideLength = MultiByteToWideChar(*page, MB_ERR_INVALID_CHARS, in, inLength, nullptr, 0);
+    if (wideLength <= 0) return std::nullopt;
+    std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
+    MultiByteToWideChar(*page, MB_ERR_INVALID_CHARS, in, inLength, wide.data(), wideLength);
+    return Utf16ToUtf8(wide);
 }

@@ -23,17 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Hex(const TBytes& bytes)
-{
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (const auto b : bytes) {
-        text += kDigits[b >> 4];
-        text += kDigits[b & 0x0F];
-    }
-    return text;
-}
-
 // A wrong table, its original bytes, and the backup of one fix of it.
 struct TFixedTable {
     TScratchDir dir;
@@ -95,14 +84,14 @@ TEST(Backup, MalformedBackupsAreRefusedAndTheOthersStillRestored)
          [](nlohmann::json j, const TBytes& table) {
              TBytes evil = table;
              std::copy_n("EVIL", 4, evil.end() - 8);
-             j["before"] = Hex(evil);
-             j["after"] = Hex(table);
+             j["before"] = HexText(evil);
+             j["after"] = HexText(table);
              return j.dump();
          }},
         {"images of the header and a byte more",
          [](nlohmann::json j, const TBytes& table) {
-             j["before"] = Hex(TBytes(table.begin(), table.begin() + 97));
-             j["after"] = Hex(TBytes(table.begin(), table.begin() + 97));
+             j["before"] = HexText(TBytes(table.begin(), table.begin() + 97));
+             j["after"] = HexText(TBytes(table.begin(), table.begin() + 97));
              return j.dump();
          }},
         {"images longer than the header length they state",
@@ -141,7 +130,7 @@ TEST(Backup, MalformedBackupsAreRefusedAndTheOthersStillRestored)
         WriteText(bad, c.make(fixed.Json(), ReadAll(fixed.table)));
         const TCliRun run = RunDbfFix({"restore", bad, backups[0]});
         EXPECT_EQ(run.status, esFailed) << c.label << "\n" << run.out;
-        EXPECT_NE(run.out.find(bad + ": отказ"), std::string::npos) << c.label << "\n" << run.out;
+        EXPECT_NE(run.err.find(bad + ": отказ"), std::string::npos) << c.label << "\n" << run.err;
         EXPECT_NE(run.out.find(backups[0] + ": заголовок восстановлен"), std::string::npos) << c.label << "\n" << run.out;
         EXPECT_EQ(ReadAll(fixed.table), fixed.original) << c.label;
     }
@@ -178,7 +167,7 @@ TEST(Backup, NamesThatAreNoBackupFileAreRefusedOrTakenAsFolders)
         EXPECT_EQ(run.status, c.restores ? esOk : esFailed) << c.label << "\n" << run.out;
         EXPECT_EQ(ReadAll(fixed.table) == fixed.original, c.restores) << c.label << "\n" << run.out;
         if (!c.restores) {
-            EXPECT_NE(run.out.find(name + ": отказ"), std::string::npos) << c.label << "\n" << run.out;
+            EXPECT_NE(run.err.find(name + ": отказ"), std::string::npos) << c.label << "\n" << run.err;
         }
     }
 }
@@ -277,7 +266,7 @@ TEST(Backup, OldBackupsWithARelativeNameNeedTheTableNamed)
         j.erase("file_id");
         const std::string name = c.absolute ? fixed.table : std::string("wrong.dbf");
         j["table"] = name;
-        j["table_hex"] = Hex(TBytes(name.begin(), name.end()));
+        j["table_hex"] = HexText(TBytes(name.begin(), name.end()));
         const std::string backup = fixed.Other("old.dbfbak");
         WriteText(backup, j.dump());
         const TCurrentFolder current(fixed.dir.Path());
@@ -357,8 +346,8 @@ TEST(Backup, TwoPastsForOnePresentAreBothRefused)
     const TCliRun run = RunDbfFix({"restore", backup, other});
     EXPECT_EQ(run.status, esFailed) << run.out;
     EXPECT_EQ(ReadAll(fixed.table), corrected) << run.out;
-    EXPECT_NE(run.out.find(backup + ": отказ"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find(other + ": отказ"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find(backup + ": отказ"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(other + ": отказ"), std::string::npos) << run.err;
 }
 
 // Names from a backup or the command line cannot move the cursor or fake a
@@ -383,13 +372,13 @@ TEST(Backup, NamesAreShownEscaped)
     const TFixedTable fixed;
     nlohmann::json j = fixed.Json();
     const std::string name = fixed.Other("t\r\x1b[2K: заголовок восстановлен.dbf");
-    j["table_hex"] = Hex(TBytes(name.begin(), name.end()));
+    j["table_hex"] = HexText(TBytes(name.begin(), name.end()));
     const std::string backup = fixed.Other("named.dbfbak");
     WriteText(backup, j.dump());
     const TCliRun run = RunDbfFix({"restore", backup});
     EXPECT_EQ(run.status, esFailed);
-    EXPECT_EQ(run.out.find_first_of("\r\x1b"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("\\x0D\\x1B[2K"), std::string::npos) << run.out;
+    EXPECT_EQ((run.out + run.err).find_first_of("\r\x1b"), std::string::npos) << run.out << run.err;
+    EXPECT_NE(run.err.find("\\x0D\\x1B[2K"), std::string::npos) << run.err;  // refused: on stderr
 }
 
 // With backups, a batch of tables is written only once all its backups are
@@ -460,7 +449,7 @@ TEST(Backup, InterruptedRestoreFinishesTheTableInHand)
     EXPECT_EQ(run.status, esInterrupted) << run.out;
     EXPECT_EQ(ReadAll(tables[0]), WrongTable().Build()) << run.out;
     EXPECT_EQ(ReadAll(tables[1]), corrected) << run.out;
-    EXPECT_NE(run.out.find("прервано"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("прервано"), std::string::npos) << run.err;
 }
 
 // A write that fails may leave part of the header: the backup of the table is
@@ -496,7 +485,9 @@ TEST(Backup, AFailedWriteKeepsItsBackup)
         const auto backups = BackupsIn(folder);
         ASSERT_EQ(backups.size(), c.kept ? 1U : 0U) << c.label << "\n" << run.out;
         if (!c.kept) continue;
-        EXPECT_NE(run.out.find(backups[0]), std::string::npos) << c.label << ": the backup is not named\n" << run.out;
+        // A failed write is told on stderr, a written table on stdout.
+        EXPECT_NE((c.status == esOk ? run.out : run.err).find(backups[0]), std::string::npos)
+            << c.label << ": the backup is not named\n" << run.out << run.err;
         const auto backup = ParseBackup(TextOf(backups[0]));
         ASSERT_TRUE(backup) << c.label;
         EXPECT_TRUE(std::equal(backup->Before.begin(), backup->Before.end(), original.begin())) << c.label;

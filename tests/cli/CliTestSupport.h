@@ -3,7 +3,10 @@
 #pragma once
 
 #include "DbfFix.h"
+#include "JsonWriter.h"
 #include "TestSupport.h"
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <filesystem>
@@ -26,6 +29,22 @@ inline TCliRun RunDbfFix(const std::vector<std::string>& arguments)
     run.out = out.str();
     run.err = err.str();
     return run;
+}
+
+// --json's output: one object a line, the tables' first, then the summary.
+inline std::vector<nlohmann::json> JsonLines(const std::string& text)
+{
+    std::vector<nlohmann::json> objects;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) objects.push_back(nlohmann::json::parse(line));
+    return objects;
+}
+
+// A finding's members as the --json line holds them, read back.
+template <typename Finding>
+nlohmann::json JsonOf(const Finding& finding)
+{
+    return nlohmann::json::parse(JsonObject([&](TJsonWriter& json) { ToJson(finding, json); }));
 }
 
 // A table nothing would be changed in with the default choices, and one with

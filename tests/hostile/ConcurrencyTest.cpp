@@ -30,17 +30,6 @@ TBytes SampleTable()
     return layout.Build();
 }
 
-std::string Hex(const TBytes& bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (const auto b : bytes) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
-
 // Only a lease makes other programs' opens wait; some file systems grant
 // none, and then the tool can only refuse, not hold others off.
 bool GrantsLeases(const std::string& path)
@@ -262,7 +251,7 @@ TEST(Concurrency, AReaderGetsInOnlyAfterTheCorrectionAndSeesItsResult)
         const ssize_t got = pread(fd, bytes.data(), bytes.size(), 0);
         close(fd);
         bytes.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-        seen.messages.push_back(Hex(bytes));  // the way back takes texts
+        seen.messages.push_back(HexText(bytes));  // the way back takes texts
         return seen;
     });
     bool keptOut = false;
@@ -276,7 +265,7 @@ TEST(Concurrency, AReaderGetsInOnlyAfterTheCorrectionAndSeesItsResult)
     EXPECT_TRUE(Judge(before, ReadAll(path), run, expected).empty());
     const TRun seen = reader.Result();
     ASSERT_EQ(seen.messages.size(), 1U) << "the reader could not open the table";
-    EXPECT_EQ(seen.messages[0], Hex(expected.after))
+    EXPECT_EQ(seen.messages[0], HexText(expected.after))
         << "the reader did not see the corrected header";
 }
 
