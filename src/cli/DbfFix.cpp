@@ -305,7 +305,7 @@ private:
     std::ostream& FOut;
     std::ostream& FErr;
     TProgress& FProgress;
-    static constexpr std::size_t kLinesHeld = 64 * 1024;
+    static constexpr std::size_t kLinesHeld = std::size_t{64} * 1024;
     static constexpr auto kLinesDelay = std::chrono::milliseconds(100);
     std::string FLines;  // JSON lines not yet written
     std::chrono::steady_clock::time_point FFlushed{};

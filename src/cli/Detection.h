@@ -197,7 +197,7 @@ std::size_t Utf8SequenceAt(std::span<const TByte> bytes, std::size_t at, std::ui
 // ---- Both, for an open table ----
 
 // Records of at most this many bytes are read in one go.
-inline constexpr std::uint64_t kWholeRecordsRead = 64 * 1024;
+inline constexpr std::uint64_t kWholeRecordsRead = std::uint64_t{64} * 1024;
 
 struct TTableFindings {
     TRecordCountCheck RecordCount;

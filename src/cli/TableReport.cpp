@@ -494,7 +494,7 @@ void PrintRecords(const TRecordsShown& shown, std::ostream& out)
         for (std::size_t i = 0; i < shown.Fields.size(); ++i) {
             std::string value = record.Values[i];
             if (shown.Fields[i].Binary) {
-                value = "0x" + value;
+                value.insert(0, "0x");
             } else {
                 // Trailing blanks are the width's filling; leading ones show where the field begins.
                 value = "«" + ShownName(value.substr(0, value.find_last_not_of(' ') + 1)) + "»";

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
 #include <iconv.h>
@@ -211,7 +212,8 @@ std::optional<TFileIdentity> IdentifyFile(const std::string& name)
 std::optional<std::string> DecodeText(const std::string& charset, std::span<const std::uint8_t> bytes)
 {
     const iconv_t converter = iconv_open("UTF-8", charset.c_str());
-    if (converter == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+    // iconv tells a failed open by the handle (iconv_t)-1.
+    if (reinterpret_cast<std::intptr_t>(converter) == -1) return std::nullopt;
     // No character of these encodings takes more than four bytes of UTF-8.
     std::string out(bytes.size() * 4, '\0');
     std::string in(bytes.begin(), bytes.end());
