@@ -404,7 +404,7 @@ enum class TBackupPass { None, Save, Write };
 // What fix is asked to do besides the choices.
 struct TFixAsks {
     std::string BackupFolder;
-    bool Findings = false;  // what the records show, for --json, even where no choice needs it
+    bool Findings = false;  // the header as found and what the records show, for --json and --verbose
 };
 
 TTableReport FixTable(const std::string& path, const TCorrectionChoices& choices, const TChoiceOptions& asked,
@@ -428,7 +428,9 @@ TTableReport FixTable(const std::string& path, const TCorrectionChoices& choices
     const TDetectionAsks asks = AsksOf(asked);
     // Settled as check settles them, on the table as it is held.
     options.AdjustChoices = [&](TDBF& table, TCorrectionChoices& adjusted) {
-        DescribeTable(table, report);
+        report.Read = true;
+        // The people's line needs neither the header described nor the records looked at.
+        if (fixAsks.Findings) DescribeTable(table, report);
         if (asks.CodePage || asks.RecordCount || fixAsks.Findings) report.Findings = InspectTable(table);
         if (asks.CodePage || asks.RecordCount) report.Notes = SettleChoices(*report.Findings, asks, adjusted);
         if (const auto note = IndexFlagNote(asked, beside, table.Header().MdxFlag)) report.Notes.push_back(*note);
@@ -569,7 +571,7 @@ int Fix(const TCommand& command, std::ostream& out, std::ostream& err, bool prog
         output.TellLine(report, outcome, FixLine(report));
         progress.Done(tally.Done());
     };
-    const TFixAsks fixAsks{command.BackupFolder, command.Json};
+    const TFixAsks fixAsks{command.BackupFolder, command.Json || command.Verbose};
     std::vector<std::string> batch;
     for (bool more = true; more && !gInterrupted;) {
         batch.clear();

@@ -275,13 +275,8 @@ TEST(DbfFix, FixTellsWhatCheckForesaw)
         }
         // The bytes said written are those the table starts with now.
         const TBytes now = ReadAll(table);
-        std::string hex;
-        for (std::size_t i = 0; i < fixed["written"]["length"].get<std::size_t>(); ++i) {
-            char digits[3];
-            std::snprintf(digits, sizeof digits, "%02x", now.at(i));
-            hex += digits;
-        }
-        EXPECT_EQ(fixed["written"]["bytes_hex"], hex) << c.label;
+        const auto written = static_cast<std::ptrdiff_t>(fixed["written"]["length"].get<std::size_t>());
+        EXPECT_EQ(fixed["written"]["bytes_hex"], HexText(TBytes(now.begin(), now.begin() + written))) << c.label;
         const auto backup = ParseBackup(TextOf(fixed["backup"].get<std::string>()));
         ASSERT_TRUE(backup) << c.label;
         const TBytes original = c.layout.Build();
@@ -296,6 +291,23 @@ TEST(DbfFix, FixTellsWhatCheckForesaw)
         for (const auto& change : foreseen["changes"]) joined += (joined.empty() ? "" : "; ") + change.get<std::string>();
         EXPECT_NE(people.out.find(ShownName(table) + ": исправлена: " + joined + "; копия: "), std::string::npos)
             << c.label << "\n" << people.out;
+        // --verbose tells under the line what check -v tells of the table as found.
+        const auto under = [](const std::string& text) {
+            std::string lines;
+            std::istringstream in(text);
+            for (std::string line; std::getline(in, line);) {
+                if (line.starts_with("  ") && !line.starts_with("  1 ×")) lines += line + "\n";
+            }
+            return lines;
+        };
+        WriteAll(table, c.layout.Build());
+        std::vector<std::string> verboseCheck{"check", "-v"};
+        verboseCheck.insert(verboseCheck.end(), c.choices.begin(), c.choices.end());
+        verboseCheck.push_back(table);
+        const std::string foreseenLines = under(RunDbfFix(verboseCheck).out);
+        verboseCheck[0] = "fix";
+        EXPECT_EQ(under(RunDbfFix(verboseCheck).out), foreseenLines) << c.label;
+        EXPECT_NE(foreseenLines.find("Число записей:"), std::string::npos) << c.label << "\n" << foreseenLines;
     }
 }
 
