@@ -68,7 +68,12 @@ void TBoxAnswerer::Answer(HWND box)
         entry.text = WindowText(text);
         entry.textFrame = FrameOf(text);
         seen.push_back(entry);
-        PostMessageW(GetFocus(), WM_KEYDOWN, FNotifyKey, 0);
+        // The key goes where the box's own loop reads it: to its focused
+        // control, or to the box itself while nothing in it has the focus yet
+        // (a busy wine may not have moved it there), never to the window below.
+        HWND focus = GetFocus();
+        if (focus == nullptr || (focus != box && !IsChild(box, focus))) focus = box;
+        PostMessageW(focus, WM_KEYDOWN, FNotifyKey, 0);
     } else if (HWND name = GetDlgItem(box, kFileNameBox)) {
         entry.kind = TBoxKind::FileDialog;
         entry.text = WindowText(name);
